@@ -19,6 +19,9 @@ inline constexpr VariantBool VariantFalse = 0;
 // An automation date: days since 30 December 1899; the fraction is the time of day.
 using Date = double;
 
+// VarType::Date is scoped and cannot be confused with the Date type, but g++ warns about it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
 enum class VarType : std::uint16_t {
   Empty = 0,
   Null = 1,
@@ -31,18 +34,19 @@ enum class VarType : std::uint16_t {
   Bool = 11,
   Variant = 12,  // only as ByRef: a reference to another Variant
 };
+#pragma GCC diagnostic pop
 
 class Variant {
  public:
-  Variant() = default;  // Empty
-  Variant(std::int16_t v) : type_(VarType::I2) { value_.i2 = v; }   // NOLINT
-  Variant(std::int32_t v) : type_(VarType::I4) { value_.i4 = v; }   // NOLINT
-  Variant(double v) : type_(VarType::R8) { value_.r8 = v; }         // NOLINT
+  Variant() = default;                                                                   // Empty
+  Variant(std::int16_t v) : type_(VarType::I2) { value_.i2 = v; }                        // NOLINT
+  Variant(std::int32_t v) : type_(VarType::I4) { value_.i4 = v; }                        // NOLINT
+  Variant(double v) : type_(VarType::R8) { value_.r8 = v; }                              // NOLINT
   Variant(bool v) : type_(VarType::Bool) { value_.b = v ? VariantTrue : VariantFalse; }  // NOLINT
-  Variant(WideString v) : type_(VarType::BStr), str_(std::move(v)) {}   // NOLINT
-  Variant(const char16_t* v) : Variant(WideString(v)) {}               // NOLINT
-  Variant(IDispatch* v) : type_(VarType::Dispatch), obj_(v) {}         // NOLINT: null allowed
-  Variant(const Ref<IDispatch>& v) : Variant(v.get()) {}               // NOLINT
+  Variant(WideString v) : type_(VarType::BStr), str_(std::move(v)) {}                    // NOLINT
+  Variant(const char16_t* v) : Variant(WideString(v)) {}                                 // NOLINT
+  Variant(IDispatch* v) : type_(VarType::Dispatch), obj_(v) {}  // NOLINT: null allowed
+  Variant(const Ref<IDispatch>& v) : Variant(v.get()) {}        // NOLINT
 
   static Variant Null() {
     Variant v;

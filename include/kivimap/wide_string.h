@@ -10,14 +10,17 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kivimap {
 
 class WideString {
  public:
-  WideString() = default;  // null
+  WideString() = default;                                              // null
   WideString(std::u16string_view text) : text_(text), null_(false) {}  // NOLINT: implicit by design
   WideString(const char16_t* text) : text_(text ? text : u""), null_(text == nullptr) {}  // NOLINT
+  // Takes over the characters without copying them.
+  explicit WideString(std::u16string&& text) : text_(std::move(text)), null_(false) {}
 
   static WideString Null() { return WideString(); }
   static WideString Empty() { return WideString(std::u16string_view()); }

@@ -49,8 +49,15 @@ class ByteBuffer {
   // Wipes and frees the storage, leaving an empty buffer of the given capacity.
   void Reset(std::size_t capacity = kInitialCapacity);
 
+  // Test hook: called with the old storage after it was zeroed and before it is freed
+  // (destruction, Reset, and growth to a new block).
+  using WipeObserver = void (*)(const char* storage, std::size_t capacity);
+  static void SetWipeObserverForTesting(WipeObserver observer) { wipe_observer_ = observer; }
+
  private:
   void Wipe();
+
+  static WipeObserver wipe_observer_;
 
   std::unique_ptr<char[]> storage_;
   std::size_t capacity_ = 0;
