@@ -45,6 +45,7 @@ class Variant {
   Variant(bool v) : type_(VarType::Bool) { value_.b = v ? VariantTrue : VariantFalse; }  // NOLINT
   Variant(WideString v) : type_(VarType::BStr), str_(std::move(v)) {}                    // NOLINT
   Variant(const char16_t* v) : Variant(WideString(v)) {}                                 // NOLINT
+  Variant(const char*) = delete;  // 8-bit text would silently become a boolean
   Variant(IDispatch* v) : type_(VarType::Dispatch), obj_(v) {}  // NOLINT: null allowed
   Variant(const Ref<IDispatch>& v) : Variant(v.get()) {}        // NOLINT
 

@@ -1,5 +1,6 @@
 #include "common/byte_buffer.h"
 
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -44,10 +45,15 @@ ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
 }
 
 void ByteBuffer::Append(const void* data, std::size_t n) {
+  // No real allocation comes near a quarter of the address space; the bound keeps the sums
+  // below exact.
+  if (n > std::numeric_limits<std::size_t>::max() / 4) throw std::bad_alloc();
   const char* src = static_cast<const char*>(data);
   // Bytes taken from this buffer itself would move or be freed below: copy them out first.
   std::string own_copy;
-  if (n != 0 && storage_ && src >= storage_.get() && src < storage_.get() + capacity_) {
+  const auto at = reinterpret_cast<std::uintptr_t>(src);
+  const auto base = reinterpret_cast<std::uintptr_t>(storage_.get());
+  if (n != 0 && storage_ && at >= base && at - base < capacity_) {
     own_copy.assign(src, n);
     src = own_copy.data();
   }
@@ -57,8 +63,6 @@ void ByteBuffer::Append(const void* data, std::size_t n) {
   if (start == end) start = end = 0;
 
   // Work out the final layout first, so that a failed allocation leaves the buffer unchanged.
-  // No real allocation comes near half the address space; the bound keeps the sums below exact.
-  if (n > std::numeric_limits<std::size_t>::max() / 4) throw std::bad_alloc();
   std::size_t capacity = capacity_;
   bool compact = false;
   while (end + n >= capacity) {
