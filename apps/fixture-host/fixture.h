@@ -1,0 +1,72 @@
+// A fixture: what one run of the fixture host serves and how its event sink behaves.
+// Loading checks everything up front, so a bad fixture fails before any server exists.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "event_names.h"
+#include "server_properties.h"
+
+namespace fixture_host {
+
+struct PropertySetting {
+  const ServerPropertyInfo* property = nullptr;
+  bool is_null = false;  // a string property set to JSON null (a null WideString)
+  std::string text;      // UTF-8, for string properties
+  std::int32_t number = 0;
+};
+
+enum class ScriptAction {
+  Allow,
+  Deny,
+  Disconnect,
+  Stop,
+  ReleaseServer,
+  ReplaceCommand,
+  DumpTree,   // log the user's folder tree as the object model holds it now
+  DumpUsers,  // log the server's Users collection
+};
+
+struct ScriptEntry {
+  const EventInfo* on = nullptr;
+  std::int64_t nth = 1;  // counts firings of the event across all connections, from 1
+  ScriptAction action = ScriptAction::Allow;
+  std::string text;  // ReplaceCommand only
+};
+
+struct MessageSpec {
+  std::string file;  // absolute, or relative to the working directory
+  std::optional<std::int32_t> start;
+  std::optional<std::int32_t> end;
+  std::int32_t flags = 0;
+  std::optional<std::int32_t> uid;
+};
+
+struct FolderSpec {
+  std::string name;
+  std::optional<std::int32_t> uid;
+  std::optional<std::int32_t> nextuid;
+  bool subscribed = false;
+  std::vector<MessageSpec> messages;
+  std::vector<FolderSpec> folders;
+};
+
+struct Fixture {
+  std::vector<PropertySetting> server;  // in file order
+  bool sink = true;
+  // Indexed by event id (1..18): the Action the sink leaves, when the fixture names one.
+  std::optional<std::int32_t> actions[19];
+  std::vector<ScriptEntry> script;
+  std::vector<FolderSpec> folders;
+};
+
+// Reads and checks a fixture file. Message files are resolved relative to the fixture's folder
+// and must exist. On failure returns false with a message in *error.
+bool LoadFixture(const std::string& path, Fixture* out, std::string* error);
+
+const char* ScriptActionName(ScriptAction action);
+
+}  // namespace fixture_host

@@ -1,0 +1,79 @@
+// The fixture host's event sink: logs every event, fills the object model from the mail store
+// like a real host, and then applies the fixture's "actions" and "script".
+#pragma once
+
+#include <cstdint>
+
+#include "event_log.h"
+#include "fixture.h"
+#include "kivimap/kivimap.h"
+#include "mail_store.h"
+
+namespace fixture_host {
+
+// What the sink shares with the rest of the host: the one reference the host holds on the
+// server. ReleaseServer empties it; from then on nothing may touch the server.
+struct HostServer {
+  kivimap::Ref<kivimap::IkivImapServer> server;
+};
+
+class FixtureSink final : public kivimap::ImapServerEvents {
+ public:
+  FixtureSink(const Fixture& fixture, MailStore* store, EventLog* log, HostServer* host)
+      : fixture_(fixture), store_(store), log_(log), host_(host) {}
+
+  void OnConnecting(kivimap::IImapUser* user, std::int32_t* action) override;
+  void OnCommand(kivimap::IImapUser* user, kivimap::WideString* command) override;
+  void OnConnected(kivimap::IImapUser* user, const kivimap::WideString& username,
+                   const kivimap::WideString& password, std::int32_t* action) override;
+  void OnDisconnected(kivimap::IImapUser* user) override;
+  void OnStateChange(kivimap::IImapUser* user, std::int32_t new_state,
+                     std::int32_t old_state) override;
+  void OnListFolders(kivimap::IImapUser* user, kivimap::IImapFolder* parent) override;
+  void OnSubscribeFolder(kivimap::IImapUser* user, kivimap::IImapFolder* folder) override;
+  void OnCreateFolder(kivimap::IImapUser* user, kivimap::IImapFolder* parent,
+                      const kivimap::WideString& name, std::int32_t* action) override;
+  void OnDeleteFolder(kivimap::IImapUser* user, kivimap::IImapFolder* parent,
+                      kivimap::IImapFolder* folder, std::int32_t* action) override;
+  void OnMoveFolder(kivimap::IImapUser* user, kivimap::IImapFolder* parent,
+                    kivimap::IImapFolder* folder, kivimap::IImapFolder* destination_folder,
+                    const kivimap::WideString& destination_name, std::int32_t* action) override;
+  void OnListMessages(kivimap::IImapUser* user, kivimap::IImapFolder* folder) override;
+  void OnReadMessage(kivimap::IImapUser* user, kivimap::IImapFolder* folder,
+                     kivimap::IImapMessage* message) override;
+  void OnFlagChange(kivimap::IImapUser* user, kivimap::IImapFolder* folder,
+                    kivimap::IImapMessage* message, std::int32_t new_flags,
+                    std::int32_t old_flags) override;
+  void OnCopyMessage(kivimap::IImapUser* user, kivimap::IImapFolder* folder,
+                     kivimap::IImapMessage* message, kivimap::IImapFolder* destination,
+                     std::int32_t* action) override;
+  void OnMoveMessage(kivimap::IImapUser* user, kivimap::IImapFolder* folder,
+                     kivimap::IImapMessage* message, kivimap::IImapFolder* destination,
+                     std::int32_t* action) override;
+  void OnDeleteMessage(kivimap::IImapUser* user, kivimap::IImapFolder* folder,
+                       kivimap::IImapMessage* message, std::int32_t* action) override;
+  void OnWriteMessage(kivimap::IImapUser* user, kivimap::IImapFolder* folder,
+                      kivimap::IImapMessage* message, std::int32_t* action) override;
+  void OnCreateMessage(kivimap::IImapUser* user, kivimap::IImapFolder* folder,
+                       kivimap::IImapMessage* message, std::int32_t* action) override;
+
+ private:
+  ~FixtureSink() override = default;
+
+  // Counts the firing, then applies the fixture's action for the event and every script entry
+  // for this firing, in fixture order. action and command may be null for events without them.
+  void React(kivimap::ImapServerEventId id, kivimap::IImapUser* user, std::int32_t* action,
+             kivimap::WideString* command);
+  void Perform(const ScriptEntry& entry, std::int64_t nth, kivimap::IImapUser* user,
+               std::int32_t* action, kivimap::WideString* command);
+  void LogTree(kivimap::IImapUser* user);
+  void LogUsers();
+
+  const Fixture& fixture_;
+  MailStore* store_;
+  EventLog* log_;
+  HostServer* host_;
+  std::int64_t firings_[19] = {};  // by event id
+};
+
+}  // namespace fixture_host
