@@ -19,7 +19,9 @@ class ConnectionPoint {
 
   // Invokes dispid as a method on every sink in slot order. args are in natural order; each sink
   // gets a fresh copy of the by-value arguments, while by-reference arguments point at the
-  // caller's variables, so a sink sees what earlier sinks left there. Results are ignored.
+  // caller's variables, so a sink sees what earlier sinks left there. Results, failures and
+  // exceptions of sinks are ignored. The owner of this list must stay alive until Fire returns
+  // (the server holds a reference to itself around every firing).
   void Fire(DispId dispid, const std::vector<Variant>& args);
 
   std::size_t SlotCount() const { return slots_.size(); }
