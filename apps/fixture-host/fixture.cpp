@@ -186,10 +186,10 @@ std::string ResolvePath(const std::string& base_dir, const std::string& file) {
   return base_dir + file;
 }
 
-MessageSpec ParseMessage(const Value& v, const std::string& base_dir, const std::string& where) {
+FixtureMessage ParseMessage(const Value& v, const std::string& base_dir, const std::string& where) {
   RequireKind(v, Value::Kind::Object, where);
   RejectUnknownKeys(v, {"file", "start", "end", "flags", "uid"}, where);
-  MessageSpec m;
+  FixtureMessage m;
   const Value* file = v.Find("file");
   if (!file) Throw(where, "\"file\" is required");
   RequireKind(*file, Value::Kind::String, where + ".\"file\"");
@@ -204,16 +204,16 @@ MessageSpec ParseMessage(const Value& v, const std::string& base_dir, const std:
   return m;
 }
 
-std::vector<FolderSpec> ParseFolders(const Value& v, const std::string& base_dir,
-                                     const std::string& where) {
+std::vector<FixtureFolder> ParseFolders(const Value& v, const std::string& base_dir,
+                                        const std::string& where) {
   RequireKind(v, Value::Kind::Array, where);
-  std::vector<FolderSpec> folders;
+  std::vector<FixtureFolder> folders;
   for (std::size_t i = 0; i < v.items().size(); ++i) {
     const Value& item = v.items()[i];
     const std::string here = where + "[" + std::to_string(i) + "]";
     RequireKind(item, Value::Kind::Object, here);
     RejectUnknownKeys(item, {"name", "uid", "nextuid", "subscribed", "messages", "folders"}, here);
-    FolderSpec f;
+    FixtureFolder f;
     const Value* name = item.Find("name");
     if (!name) Throw(here, "\"name\" is required");
     RequireKind(*name, Value::Kind::String, here + ".\"name\"");

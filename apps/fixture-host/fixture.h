@@ -37,7 +37,7 @@ struct ScriptEntry {
   std::string text;  // ReplaceCommand only
 };
 
-struct MessageSpec {
+struct FixtureMessage {
   std::string file;  // absolute, or relative to the working directory
   std::optional<std::int32_t> start;
   std::optional<std::int32_t> end;
@@ -45,13 +45,13 @@ struct MessageSpec {
   std::optional<std::int32_t> uid;
 };
 
-struct FolderSpec {
+struct FixtureFolder {
   std::string name;
   std::optional<std::int32_t> uid;
   std::optional<std::int32_t> nextuid;
   bool subscribed = false;
-  std::vector<MessageSpec> messages;
-  std::vector<FolderSpec> folders;
+  std::vector<FixtureMessage> messages;
+  std::vector<FixtureFolder> folders;
 };
 
 struct Fixture {
@@ -60,7 +60,7 @@ struct Fixture {
   // Indexed by event id (1..18): the Action the sink leaves, when the fixture names one.
   std::optional<std::int32_t> actions[19];
   std::vector<ScriptEntry> script;
-  std::vector<FolderSpec> folders;
+  std::vector<FixtureFolder> folders;
 };
 
 // Reads and checks a fixture file. Message files are resolved relative to the fixture's folder

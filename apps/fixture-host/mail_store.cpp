@@ -25,18 +25,18 @@ bool ReadI4Tag(const Variant& tag, std::int32_t* out) {
 
 }  // namespace
 
-MailStore::MailStore(const std::vector<FolderSpec>& top) {
-  for (const FolderSpec& spec : top) top_.push_back(AddFolder(spec));
+MailStore::MailStore(const std::vector<FixtureFolder>& top) {
+  for (const FixtureFolder& entry : top) top_.push_back(AddFolder(entry));
 }
 
-std::size_t MailStore::AddFolder(const FolderSpec& spec) {
+std::size_t MailStore::AddFolder(const FixtureFolder& entry) {
   const std::size_t index = folders_.size();
-  folders_.push_back(Folder{spec.name, spec.uid, spec.nextuid, spec.subscribed, {}, {}});
-  for (const MessageSpec& m : spec.messages) {
+  folders_.push_back(Folder{entry.name, entry.uid, entry.nextuid, entry.subscribed, {}, {}});
+  for (const FixtureMessage& m : entry.messages) {
     folders_[index].messages.push_back(messages_.size());
     messages_.push_back(Message{m.file, m.start, m.end, m.flags, m.uid});
   }
-  for (const FolderSpec& child : spec.folders) {
+  for (const FixtureFolder& child : entry.folders) {
     const std::size_t c = AddFolder(child);  // may grow folders_: index, not reference
     folders_[index].children.push_back(c);
   }

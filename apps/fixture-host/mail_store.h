@@ -24,7 +24,7 @@ namespace fixture_host {
 
 class MailStore {
  public:
-  explicit MailStore(const std::vector<FolderSpec>& top);
+  explicit MailStore(const std::vector<FixtureFolder>& top);
 
   // ListFolders with a null parent: fills the user's root collection, once per user.
   void FillRoot(kivimap::IImapUser* user);
@@ -57,7 +57,7 @@ class MailStore {
     std::optional<std::int32_t> uid;
   };
 
-  std::size_t AddFolder(const FolderSpec& spec);
+  std::size_t AddFolder(const FixtureFolder& entry);
   void FillCollection(kivimap::IImapFolders* collection, const std::vector<std::size_t>& nodes);
   // The store folder a folder object stands for, with its fill bits; false when it has none.
   static bool FolderLink(kivimap::IImapFolder* folder, std::size_t* node, std::int32_t* bits);
