@@ -1,0 +1,51 @@
+#include "imap/command_table.h"
+
+#include <array>
+
+#include "imap/commands.h"
+
+namespace kivimap::imap {
+
+namespace {
+
+constexpr std::uint32_t kAfterLogin = kAuthenticated | kSelected;
+
+// Compared in this order.
+constexpr std::array<CommandEntry, 24> kCommands = {{
+    {"LOGOUT", kAnyState, HandleLogout},
+    {"CAPABILITY", kAnyState, HandleCapability},
+    {"NOOP", kAnyState, HandleNoop},
+    {"AUTHENTICATE", kNotAuthenticated, HandleAuthenticate},
+    {"LOGIN", kNotAuthenticated, HandleLogin},
+    {"SELECT", kAfterLogin, nullptr},
+    {"EXAMINE", kAfterLogin, nullptr},
+    {"CREATE", kAfterLogin, nullptr},
+    {"DELETE", kAfterLogin, nullptr},
+    {"RENAME", kAfterLogin, nullptr},
+    {"SUBSCRIBE", kAfterLogin, nullptr},
+    {"UNSUBSCRIBE", kAfterLogin, nullptr},
+    {"LIST", kAfterLogin, nullptr},
+    {"LSUB", kAfterLogin, nullptr},
+    {"STATUS", kAfterLogin, nullptr},
+    {"APPEND", kAfterLogin, nullptr},
+    {"CHECK", kSelected, nullptr},
+    {"CLOSE", kSelected, nullptr},
+    {"EXPUNGE", kSelected, nullptr},
+    {"SEARCH", kSelected, nullptr},
+    {"FETCH", kSelected, nullptr},
+    {"STORE", kSelected, nullptr},
+    {"COPY", kSelected, nullptr},
+    {"UID", kSelected, nullptr},
+}};
+
+}  // namespace
+
+CommandHandler FindCommand(std::string_view name, store::ImapProtocolStates state) {
+  for (const CommandEntry& entry : kCommands) {
+    if (entry.name != name) continue;
+    return (entry.states & StateBit(state)) != 0 ? entry.handler : nullptr;
+  }
+  return nullptr;
+}
+
+}  // namespace kivimap::imap

@@ -1,0 +1,230 @@
+#include "server/imap_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <new>
+
+#include "automation/error_report.h"
+#include "server/debug_log.h"
+#include "server/host_info.h"
+
+namespace kivimap::server {
+
+namespace {
+
+// Connections that may wait to be accepted. A burst of clients connecting at once (a mail client
+// opening several connections, a benchmark opening a thousand) must not stall on a full queue.
+constexpr int kListenBacklog = SOMAXCONN;
+
+constexpr char16_t kAlreadyStarted[] = u"Server already started. Use Stop first.";
+constexpr char16_t kBadBindIP[] = u"An invalid argument was supplied in BindIP property.";
+constexpr char16_t kCouldNotBind[] = u"Could not bind socket.";
+
+template <class Body>
+Status Guarded(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return StatusOutOfMemory;
+  }
+}
+
+Status CopyOut(const WideString& value, WideString* out) {
+  if (!out) return StatusPointer;
+  return Guarded([&] {
+    *out = value;
+    return StatusOk;
+  });
+}
+
+}  // namespace
+
+CkivImapServer::CkivImapServer() : users_(new store::ImapUsers) {
+  const std::string host_name = LocalHostName();
+  my_hostname_ = ToWide(host_name);
+  my_ip_ = ToWide(FirstIPv4Address(host_name));
+}
+
+CkivImapServer::~CkivImapServer() { Stop(); }
+
+Status CkivImapServer::Refuse(std::uint32_t code, const char16_t* message) {
+  return automation::ReportError(code, WideString(message), WideString(kErrorSource));
+}
+
+// --- properties ---
+
+Status CkivImapServer::get_BindIP(WideString* out) { return CopyOut(bind_ip_, out); }
+
+Status CkivImapServer::put_BindIP(const WideString& value) {
+  if (started_) return Refuse(kErrorAlreadyStarted, kAlreadyStarted);
+  return Guarded([&] {
+    bind_ip_ = value;
+    notifier_.Changed(1);
+    return StatusOk;
+  });
+}
+
+Status CkivImapServer::get_GoodbyeMessage(WideString* out) {
+  return CopyOut(goodbye_message_, out);
+}
+
+Status CkivImapServer::put_GoodbyeMessage(const WideString& value) {
+  return Guarded([&] {
+    goodbye_message_ = value;
+    notifier_.Changed(2);
+    return StatusOk;
+  });
+}
+
+Status CkivImapServer::get_GreetingMessage(WideString* out) {
+  return CopyOut(greeting_message_, out);
+}
+
+Status CkivImapServer::put_GreetingMessage(const WideString& value) {
+  return Guarded([&] {
+    greeting_message_ = value;
+    notifier_.Changed(3);
+    return StatusOk;
+  });
+}
+
+Status CkivImapServer::get_Port(std::int32_t* out) {
+  if (!out) return StatusPointer;
+  *out = port_;
+  return StatusOk;
+}
+
+Status CkivImapServer::put_Port(std::int32_t value) {
+  if (started_) return Refuse(kErrorAlreadyStarted, kAlreadyStarted);
+  port_ = value;
+  return Guarded([&] {
+    notifier_.Changed(4);
+    return StatusOk;
+  });
+}
+
+Status CkivImapServer::get_Timeout(std::int32_t* out) {
+  if (!out) return StatusPointer;
+  *out = timeout_;
+  return StatusOk;
+}
+
+Status CkivImapServer::put_Timeout(std::int32_t value) {
+  timeout_ = value;
+  return Guarded([&] {
+    notifier_.Changed(5);
+    return StatusOk;
+  });
+}
+
+Status CkivImapServer::get_MyHostname(WideString* out) { return CopyOut(my_hostname_, out); }
+
+Status CkivImapServer::put_MyHostname(const WideString& value) {
+  return Guarded([&] {
+    my_hostname_ = value;
+    return StatusOk;
+  });
+}
+
+Status CkivImapServer::get_MyIP(WideString* out) { return CopyOut(my_ip_, out); }
+
+Status CkivImapServer::put_MyIP(const WideString& value) {
+  return Guarded([&] {
+    my_ip_ = value;
+    return StatusOk;
+  });
+}
+
+Status CkivImapServer::get_Version(WideString* out) { return CopyOut(WideString(kVersion), out); }
+
+Status CkivImapServer::put_Version(const WideString& /*value*/) { return StatusOk; }
+
+Status CkivImapServer::get_Users(Ref<IImapUsers>* out) {
+  if (out) *out = Ref<IImapUsers>(users_.get());
+  return StatusOk;
+}
+
+Status CkivImapServer::get_DebugFile(WideString* out) { return CopyOut(debug_file_, out); }
+
+Status CkivImapServer::put_DebugFile(const WideString& value) {
+  return Guarded([&] {
+    debug_file_ = value;
+    if (!debug_file_.empty()) AppendToDebugLog(debug_file_, kDebugSessionStart);
+    return StatusOk;
+  });
+}
+
+void CkivImapServer::DebugLog(std::string_view text) { AppendToDebugLog(debug_file_, text); }
+
+// --- sinks and listeners ---
+
+Status CkivImapServer::Advise(IDispatch* sink, std::uint32_t* cookie) {
+  return events_.Advise(sink, cookie);
+}
+
+Status CkivImapServer::Unadvise(std::uint32_t cookie) { return events_.Unadvise(cookie); }
+
+Status CkivImapServer::AdvisePropertyNotify(IPropertyNotifySink* sink, std::uint32_t* cookie) {
+  return notifier_.Advise(sink, cookie);
+}
+
+Status CkivImapServer::UnadvisePropertyNotify(std::uint32_t cookie) {
+  return notifier_.Unadvise(cookie);
+}
+
+// --- Start and Stop ---
+
+Status CkivImapServer::Start() {
+  return Guarded([&]() -> Status {
+    if (started_) return Refuse(kErrorAlreadyStarted, kAlreadyStarted);
+    listener_.reset();
+    listener_ =
+        std::make_unique<transport::CkivListenSocket>(static_cast<transport::ListenOwner*>(this));
+
+    in_addr_t address = htonl(INADDR_ANY);
+    if (!bind_ip_.empty()) {
+      address = ::inet_addr(bind_ip_.ToNarrow().c_str());
+      if (address == INADDR_NONE) return Refuse(kErrorBadBindIP, kBadBindIP);
+    }
+    const auto port = htons(static_cast<std::uint16_t>(port_ & 0xFFFF));
+    if (const int error = listener_->Bind(address, port); error != 0) {
+      return Refuse(static_cast<std::uint32_t>(error), kCouldNotBind);
+    }
+    // A listen that fails after a good bind is reported the same way: the server does not
+    // listen, and the host must not be told that it does.
+    if (const int error = listener_->Listen(kListenBacklog); error != 0) {
+      return Refuse(static_cast<std::uint32_t>(error), kCouldNotBind);
+    }
+    started_ = true;
+    return StatusOk;
+  });
+}
+
+Status CkivImapServer::Stop() {
+  listener_.reset();
+  users_->RemoveAll();
+  started_ = false;
+  return StatusOk;
+}
+
+std::uint16_t CkivImapServer::ListeningPort() const {
+  return started_ && listener_ ? listener_->LocalPort() : 0;
+}
+
+}  // namespace kivimap::server
+
+namespace kivimap {
+
+Status CreateImapServer(Ref<IkivImapServer>* out) {
+  if (!out) return StatusPointer;
+  try {
+    *out = Ref<IkivImapServer>(new server::CkivImapServer);
+    return StatusOk;
+  } catch (const std::bad_alloc&) {
+    return StatusOutOfMemory;
+  }
+}
+
+}  // namespace kivimap

@@ -1,0 +1,449 @@
+#include "store/user.h"
+
+#include <array>
+#include <ctime>
+#include <limits>
+#include <new>
+#include <utility>
+
+#include "automation/dispatch_table.h"
+#include "store/users.h"
+
+namespace kivimap::store {
+
+namespace {
+
+constexpr InvokeFlags kGet = DispatchPropertyGet | DispatchMethod;
+constexpr InvokeFlags kPut = DispatchPropertyPut;
+constexpr InvokeFlags kPutRef = DispatchPropertyPut | DispatchPropertyPutRef;
+
+using automation::ExpectArgs;
+using automation::SetResult;
+using Member = automation::DispatchMember<ImapUser>;
+
+template <class V, Status (ImapUser::*Get)(V*)>
+Status GetMember(ImapUser& self, DispParams& p, Variant* result) {
+  if (Status s = ExpectArgs(p, 0); s != StatusOk) return s;
+  V value{};
+  const Status s = (self.*Get)(&value);
+  if (s == StatusOk) SetResult(result, Variant(std::move(value)));
+  return s;
+}
+
+template <Status (ImapUser::*Put)(const WideString&)>
+Status PutString(ImapUser& self, DispParams& p, Variant*) {
+  if (Status s = ExpectArgs(p, 1); s != StatusOk) return s;
+  WideString value;
+  if (Status s = automation::ArgString(p, 0, &value); s != StatusOk) return s;
+  return (self.*Put)(value);
+}
+
+template <Status (ImapUser::*Put)(std::int32_t)>
+Status PutInt32(ImapUser& self, DispParams& p, Variant*) {
+  if (Status s = ExpectArgs(p, 1); s != StatusOk) return s;
+  std::int32_t value = 0;
+  if (Status s = automation::ArgInt32(p, 0, &value); s != StatusOk) return s;
+  return (self.*Put)(value);
+}
+
+Status GetTimeConnected(ImapUser& self, DispParams& p, Variant* result) {
+  if (Status s = ExpectArgs(p, 0); s != StatusOk) return s;
+  Date value = 0;
+  const Status s = self.get_TimeConnected(&value);
+  if (s == StatusOk) SetResult(result, Variant::FromDate(value));
+  return s;
+}
+
+Status PutTimeConnected(ImapUser& self, DispParams& p, Variant*) {
+  if (Status s = ExpectArgs(p, 1); s != StatusOk) return s;
+  double value = 0;
+  if (Status s = automation::ArgDouble(p, 0, &value); s != StatusOk) return s;
+  return self.put_TimeConnected(value);
+}
+
+Status PutTag(ImapUser& self, DispParams& p, Variant*) {
+  if (Status s = ExpectArgs(p, 1); s != StatusOk) return s;
+  return self.put_Tag(automation::ArgVariant(p, 0));
+}
+
+Status GetFolders(ImapUser& self, DispParams& p, Variant* result) {
+  if (Status s = ExpectArgs(p, 0); s != StatusOk) return s;
+  Ref<IImapFolders> folders;
+  const Status s = self.get_Folders(&folders);
+  if (s == StatusOk) SetResult(result, Variant(static_cast<IDispatch*>(folders.get())));
+  return s;
+}
+
+Status PutFolders(ImapUser& self, DispParams& p, Variant*) {
+  if (Status s = ExpectArgs(p, 1); s != StatusOk) return s;
+  IDispatch* object = nullptr;
+  if (Status s = automation::ArgObject(p, 0, &object); s != StatusOk) return s;
+  auto* folders = dynamic_cast<IImapFolders*>(object);
+  if (object && !folders) return StatusInvalidArg;
+  return self.putref_Folders(folders);
+}
+
+Status CallDisconnect(ImapUser& self, DispParams& p, Variant*) {
+  if (Status s = ExpectArgs(p, 0); s != StatusOk) return s;
+  return self.Disconnect();
+}
+
+Status CallSend(ImapUser& self, DispParams& p, Variant*) {
+  return PutString<&ImapUser::Send>(self, p, nullptr);
+}
+
+const std::array<Member, 20> kMembers = {{
+    {u"Hostname", 1, kGet, GetMember<WideString, &ImapUser::get_Hostname>},
+    {u"Hostname", 1, kPut, PutString<&ImapUser::put_Hostname>},
+    {u"Username", 2, kGet, GetMember<WideString, &ImapUser::get_Username>},
+    {u"Username", 2, kPut, PutString<&ImapUser::put_Username>},
+    {u"Password", 3, kGet, GetMember<WideString, &ImapUser::get_Password>},
+    {u"Password", 3, kPut, PutString<&ImapUser::put_Password>},
+    {u"BytesUpload", 4, kGet, GetMember<std::int32_t, &ImapUser::get_BytesUpload>},
+    {u"BytesUpload", 4, kPut, PutInt32<&ImapUser::put_BytesUpload>},
+    {u"BytesDownload", 5, kGet, GetMember<std::int32_t, &ImapUser::get_BytesDownload>},
+    {u"BytesDownload", 5, kPut, PutInt32<&ImapUser::put_BytesDownload>},
+    {u"TimeConnected", 6, kGet, GetTimeConnected},
+    {u"TimeConnected", 6, kPut, PutTimeConnected},
+    {u"Tag", 7, kGet, GetMember<Variant, &ImapUser::get_Tag>},
+    {u"Tag", 7, kPutRef, PutTag},
+    {u"State", 8, kGet, GetMember<std::int32_t, &ImapUser::get_State>},
+    {u"Index", 9, kGet, GetMember<std::int16_t, &ImapUser::get_Index>},
+    {u"Folders", 10, kGet, GetFolders},
+    {u"Folders", 10, kPutRef, PutFolders},
+    {u"Disconnect", 11, DispatchMethod, CallDisconnect},
+    {u"Send", 12, DispatchMethod, CallSend},
+}};
+
+constexpr std::array<int, 12> kDaysBeforeMonth = {0,   31,  59,  90,  120, 151,
+                                                  181, 212, 243, 273, 304, 334};
+
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+}  // namespace
+
+Date AutomationDate(int year, int month, int day, int hour, int minute, int second) {
+  long days = long{year} * 365 + year / 4 - year / 100 + year / 400;
+  if (month >= 1 && month <= 12) days += kDaysBeforeMonth[static_cast<std::size_t>(month - 1)];
+  days += day;
+  if (month <= 2 && IsLeapYear(year)) days -= 1;
+  days -= 693959;
+  const double time_of_day = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
+  return days < 0 ? static_cast<double>(days) - time_of_day
+                  : static_cast<double>(days) + time_of_day;
+}
+
+Date LocalTimeNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (!localtime_r(&now, &local)) return 0;
+  return AutomationDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                        local.tm_min, local.tm_sec);
+}
+
+std::uint32_t IdleIntervalFromTimeout(std::int32_t timeout_seconds) {
+  if (timeout_seconds <= 0) return 0;
+  const std::int64_t ms = std::int64_t{timeout_seconds} * 1000;
+  constexpr std::int64_t kMax = std::numeric_limits<std::uint32_t>::max();
+  return static_cast<std::uint32_t>(ms > kMax ? kMax : ms);
+}
+
+ImapUser::ImapUser() : time_connected_(LocalTimeNow()) {
+  Ref<IImapFolders> folders;
+  const Status s = CreateImapFolders(&folders);
+  if (s == StatusOutOfMemory) throw std::bad_alloc();
+  folders_ = std::move(folders);
+  if (folders_) SetRootCollectionOwner(folders_.get(), this);
+}
+
+ImapUser::~ImapUser() {
+  context_.MessageWorkList.clear();
+  context_.Sasl.Clear();
+  // Closes the socket and drops unsent output; no event fires and nothing more is sent.
+  connection_.reset();
+  folders_.Reset();
+}
+
+// --- IDispatch ---
+
+Status ImapUser::GetIDsOfNames(std::u16string_view name, DispId* id) {
+  return automation::DispatchGetIDsOfNames<ImapUser>(kMembers, name, id);
+}
+
+Status ImapUser::Invoke(DispId id, InvokeFlags kind, DispParams& params, Variant* result) {
+  try {
+    return automation::DispatchInvoke<ImapUser>(kMembers, *this, id, kind, params, result);
+  } catch (const std::bad_alloc&) {
+    return StatusOutOfMemory;
+  }
+}
+
+// --- IImapUser ---
+
+namespace {
+
+Status CopyString(const WideString& from, WideString* out) {
+  if (!out) return StatusPointer;
+  try {
+    *out = from;
+    return StatusOk;
+  } catch (const std::bad_alloc&) {
+    return StatusOutOfMemory;
+  }
+}
+
+Status StoreString(WideString* to, const WideString& value) {
+  try {
+    *to = value;
+    return StatusOk;
+  } catch (const std::bad_alloc&) {
+    return StatusOutOfMemory;
+  }
+}
+
+}  // namespace
+
+Status ImapUser::get_Hostname(WideString* out) { return CopyString(hostname_, out); }
+Status ImapUser::put_Hostname(const WideString& value) { return StoreString(&hostname_, value); }
+Status ImapUser::get_Username(WideString* out) { return CopyString(username_, out); }
+Status ImapUser::put_Username(const WideString& value) { return StoreString(&username_, value); }
+Status ImapUser::get_Password(WideString* out) { return CopyString(password_, out); }
+Status ImapUser::put_Password(const WideString& value) { return StoreString(&password_, value); }
+
+Status ImapUser::get_BytesUpload(std::int32_t* out) {
+  if (!out) return StatusPointer;
+  *out = static_cast<std::int32_t>(connection_ ? connection_->bytes_upload() : bytes_upload_);
+  return StatusOk;
+}
+
+Status ImapUser::put_BytesUpload(std::int32_t value) {
+  if (connection_) {
+    connection_->set_bytes_upload(static_cast<std::uint32_t>(value));
+  } else {
+    bytes_upload_ = static_cast<std::uint32_t>(value);
+  }
+  return StatusOk;
+}
+
+Status ImapUser::get_BytesDownload(std::int32_t* out) {
+  if (!out) return StatusPointer;
+  *out = static_cast<std::int32_t>(connection_ ? connection_->bytes_download() : bytes_download_);
+  return StatusOk;
+}
+
+Status ImapUser::put_BytesDownload(std::int32_t value) {
+  if (connection_) {
+    connection_->set_bytes_download(static_cast<std::uint32_t>(value));
+  } else {
+    bytes_download_ = static_cast<std::uint32_t>(value);
+  }
+  return StatusOk;
+}
+
+Status ImapUser::get_TimeConnected(Date* out) {
+  if (!out) return StatusPointer;
+  *out = time_connected_;
+  return StatusOk;
+}
+
+Status ImapUser::put_TimeConnected(Date value) {
+  time_connected_ = value;
+  return StatusOk;
+}
+
+Status ImapUser::get_Tag(Variant* out) {
+  if (!out) return StatusOk;
+  try {
+    *out = tag_;
+    return StatusOk;
+  } catch (const std::bad_alloc&) {
+    return StatusOutOfMemory;
+  }
+}
+
+Status ImapUser::put_Tag(const Variant& value) {
+  try {
+    // A reference to the caller's variable would dangle: keep the value it points at.
+    Variant copy = value.Deref();
+    std::swap(tag_, copy);
+    return StatusOk;  // the old value is released here, after the new one is in place
+  } catch (const std::bad_alloc&) {
+    return StatusOutOfMemory;
+  }
+}
+
+Status ImapUser::get_State(std::int32_t* out) {
+  if (!out) return StatusPointer;
+  *out = state_;
+  return StatusOk;
+}
+
+Status ImapUser::get_Index(std::int16_t* out) {
+  if (!out) return StatusPointer;
+  UserHost* host = host_.get();
+  if (!host) return StatusInvalidArg;
+  const auto position = host->Users().PositionOf(this);
+  if (!position) return StatusInvalidArg;
+  *out = static_cast<std::int16_t>(*position);
+  return StatusOk;
+}
+
+Status ImapUser::get_Folders(Ref<IImapFolders>* out) {
+  if (out) *out = folders_;
+  return StatusOk;
+}
+
+Status ImapUser::putref_Folders(IImapFolders* value) {
+  if (!value) return StatusOk;
+  try {
+    AdoptCollectionLinks(value, folders_.get());
+  } catch (const std::bad_alloc&) {
+    return StatusOutOfMemory;
+  }
+  Ref<IImapFolders> old = std::exchange(folders_, Ref<IImapFolders>(value));
+  return StatusOk;
+}
+
+Status ImapUser::Disconnect() {
+  UserHost* host = host_.get();
+  if (!host) return StatusOk;
+  // A host that disconnects the user from inside its own Disconnected event would otherwise
+  // recurse without end.
+  if (firing_disconnected_) return StatusOk;
+  Ref<ImapUser> keep(this);
+  if (connection_) {
+    connection_->DiscardNotifications();
+    connection_->CloseSocket();
+    connection_->DiscardNotifications();
+    DropConnection();
+  }
+  firing_disconnected_ = true;
+  const bool server_survives = host->FireDisconnected(*this);
+  firing_disconnected_ = false;
+  if (!server_survives) return StatusFail;
+  if (UserHost* still = host_.get()) still->Users().Remove(this);
+  return StatusOk;
+}
+
+Status ImapUser::Send(const WideString& text) {
+  try {
+    SendResponse(text.ToNarrow());
+  } catch (const std::bad_alloc&) {
+    // Send reports success whatever happens to the text; the connection ends instead.
+    if (connection_) connection_->Abort();
+  }
+  return StatusOk;
+}
+
+IkivImapServer* ImapUser::LinkedServer() {
+  UserHost* host = host_.get();
+  return host ? host->Server() : nullptr;
+}
+
+// --- engine side ---
+
+bool ImapUser::AttachSocket(int fd) {
+  connection_ =
+      std::make_unique<transport::CkivUserSocket>(static_cast<transport::ConnectionOwner*>(this));
+  connection_->AttachSocket(fd);
+  if (connection_->Subscribe(transport::CkivWinSocket::kConnectionMask)) return true;
+  connection_.reset();
+  return false;
+}
+
+void ImapUser::QueueResponse(std::string_view text) {
+  if (connection_) connection_->QueueResponse(text);
+}
+
+void ImapUser::QueueBytes(const char* data, std::size_t n) {
+  if (connection_) connection_->QueueBytes(data, n);
+}
+
+void ImapUser::SendResponse(std::string_view text) {
+  if (connection_) connection_->SendResponse(text);
+}
+
+void ImapUser::DropConnection() {
+  if (!connection_) return;
+  bytes_upload_ = connection_->bytes_upload();
+  bytes_download_ = connection_->bytes_download();
+  connection_->CloseSocket();
+  connection_.reset();
+}
+
+// --- ConnectionOwner ---
+
+bool ImapUser::OnConnectionData(const char* data, std::size_t n) {
+  UserHost* host = host_.get();
+  if (!host) return false;
+  automation::Liveness alive(this);
+  try {
+    return host->DispatchReceived(*this, data, n);
+  } catch (const std::bad_alloc&) {
+    if (alive.alive() && connection_) connection_->Abort();
+    return false;
+  }
+}
+
+void ImapUser::OnConnectionAllSent() {
+  if (state_ != StateConnecting) return;
+  connection_->StartIdleTimer();
+  const std::int32_t old_state = state_;
+  state_ = StateWaitingUsername;
+  if (UserHost* host = host_.get()) host->FireStateChange(*this, state_, old_state);
+}
+
+void ImapUser::OnConnectionClosed() {
+  Ref<ImapUser> keep(this);
+  UserHost* host = host_.get();
+  if (connection_) {
+    connection_->DiscardNotifications();
+    DropConnection();
+  }
+  // With the server gone there is nobody to tell, but the socket is closed all the same.
+  if (!host) return;
+  firing_disconnected_ = true;
+  const bool server_survives = host->FireDisconnected(*this);
+  firing_disconnected_ = false;
+  if (!server_survives) return;
+  if (UserHost* still = host_.get()) still->Users().Remove(this);
+}
+
+void ImapUser::OnConnectionIdle() {
+  Ref<ImapUser> keep(this);
+  SendResponse(kTimeoutLine);
+  if (UserHost* host = host_.get()) host->Users().Remove(this);
+  // The line is on its way; a user the host still holds must not keep the socket open with the
+  // timer firing again and again.
+  DropConnection();
+}
+
+std::uint32_t ImapUser::IdleIntervalMs() {
+  UserHost* host = host_.get();
+  return host ? IdleIntervalFromTimeout(host->Timeout()) : 0;
+}
+
+bool ImapUser::DebugLogEnabled() {
+  UserHost* host = host_.get();
+  return host && host->DebugLogEnabled();
+}
+
+void ImapUser::DebugLog(std::string_view text) {
+  if (UserHost* host = host_.get()) host->DebugLog(text);
+}
+
+}  // namespace kivimap::store
+
+namespace kivimap {
+
+Status CreateImapUser(Ref<IImapUser>* out) {
+  if (!out) return StatusPointer;
+  try {
+    *out = Ref<IImapUser>(new store::ImapUser);
+    return StatusOk;
+  } catch (const std::bad_alloc&) {
+    return StatusOutOfMemory;
+  }
+}
+
+}  // namespace kivimap

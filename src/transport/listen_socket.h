@@ -1,0 +1,42 @@
+// CkivListenSocket: the listening socket of a server. It knows its owner only through
+// ListenOwner, which performs the accept procedure on each Accept notification.
+#pragma once
+
+#include <cstdint>
+
+#include "transport/win_socket.h"
+
+namespace kivimap::transport {
+
+class ListenOwner {
+ public:
+  // A connection waits. The owner may destroy the listener from inside this call.
+  virtual void OnAcceptReady() = 0;
+
+ protected:
+  virtual ~ListenOwner() = default;
+};
+
+class CkivListenSocket final : public CkivWinSocket {
+ public:
+  explicit CkivListenSocket(ListenOwner* owner) : owner_(owner) {}
+
+  // Creates a TCP/IPv4 socket and binds it to address:port (both in network byte order).
+  // Returns 0 or the errno of the step that failed.
+  int Bind(std::uint32_t address, std::uint16_t port);
+  // Listens and subscribes to the listener's notifications. Returns 0 or an errno.
+  int Listen(int backlog);
+  // The local port actually bound (host byte order), 0 when unknown.
+  std::uint16_t LocalPort() const;
+
+  // Accepts one waiting connection: a non-blocking socket and the peer's IPv4 address (network
+  // byte order), or -1 when none could be obtained.
+  int Accept(std::uint32_t* peer_address);
+
+  void OnAccept(std::uint16_t error) override;
+
+ private:
+  ListenOwner* owner_;  // owns this listener, so it outlives it
+};
+
+}  // namespace kivimap::transport

@@ -1,0 +1,78 @@
+#include "transport/win_socket.h"
+
+#include <unistd.h>
+
+namespace kivimap::transport {
+
+CkivWinSocket::CkivWinSocket(bool with_sink) {
+  if (with_sink) {
+    loop_ = &EventLoop::ForThisThread();
+    sink_ = loop_->CreateSink(this);
+  }
+}
+
+CkivWinSocket::~CkivWinSocket() {
+  if (loop_) loop_->DestroySink(sink_);
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void CkivWinSocket::AttachSocket(int fd) {
+  CloseSocket();
+  fd_ = fd;
+}
+
+bool CkivWinSocket::Subscribe(std::uint32_t mask) {
+  if (!loop_ || fd_ < 0) return false;
+  return loop_->Subscribe(sink_, fd_, mask);
+}
+
+void CkivWinSocket::CloseSocket() {
+  if (fd_ < 0) return;
+  if (loop_) loop_->Unsubscribe(sink_);
+  ::close(fd_);
+  fd_ = -1;
+}
+
+void CkivWinSocket::SetTimer(std::uint32_t interval_ms, std::uint32_t timer_id) {
+  if (loop_) loop_->SetTimer(sink_, timer_id, interval_ms);
+}
+
+void CkivWinSocket::KillTimer(std::uint32_t timer_id) {
+  if (loop_) loop_->KillTimer(sink_, timer_id);
+}
+
+void CkivWinSocket::PostNotification(std::uint16_t kind) {
+  if (loop_) loop_->PostNotification(sink_, kind, 0);
+}
+
+void CkivWinSocket::DiscardNotifications() {
+  if (loop_) loop_->DiscardNotifications(sink_);
+}
+
+void CkivWinSocket::WriteRefused() {
+  if (loop_) loop_->WriteRefused(sink_);
+}
+
+void CkivWinSocket::OnNotification(std::uint16_t kind, std::uint16_t error) {
+  switch (kind) {
+    case NotifyRead:
+      OnRead(error);
+      break;
+    case NotifyWrite:
+      OnWrite(error);
+      break;
+    case NotifyAccept:
+      OnAccept(error);
+      break;
+    case NotifyConnect:
+      OnConnect(error);
+      break;
+    case NotifyClose:
+      OnClose(error);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace kivimap::transport

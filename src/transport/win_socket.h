@@ -1,0 +1,66 @@
+// CkivWinSocket: the one class through which kivimap touches the network. Each object owns at
+// most one TCP socket and one sink on the thread's event loop; socket readiness, posted
+// notifications and timer expiries reach it as calls of its six handlers, one at a time.
+//
+// A handler may destroy its own object (the close step does); the loop does not touch it
+// afterwards, and neither may the handler.
+#pragma once
+
+#include <cstdint>
+
+#include "automation/dispatch_object.h"
+#include "kivimap/event_loop.h"
+
+namespace kivimap::transport {
+
+class CkivWinSocket : public NotificationTarget, public automation::LifeAnchor {
+ public:
+  // Notification kinds a connection and a listener subscribe to.
+  static constexpr std::uint32_t kListenerMask =
+      NotifyRead | NotifyWrite | NotifyAccept | NotifyClose;
+  static constexpr std::uint32_t kConnectionMask = NotifyRead | NotifyWrite | NotifyClose;
+
+  // with_sink false gives an object that can hold a socket but receives no notifications.
+  explicit CkivWinSocket(bool with_sink = true);
+  // Stops the timers, drops pending notifications and closes the socket if one is set.
+  ~CkivWinSocket() override;
+  CkivWinSocket(const CkivWinSocket&) = delete;
+  CkivWinSocket& operator=(const CkivWinSocket&) = delete;
+
+  int fd() const { return fd_; }
+  bool has_socket() const { return fd_ >= 0; }
+  // Takes ownership of fd (an earlier socket is closed first).
+  void AttachSocket(int fd);
+
+  // Delivers the kinds in mask (NotificationKind bits) for the socket; makes it non-blocking.
+  bool Subscribe(std::uint32_t mask);
+  // Closes the socket once; later calls do nothing.
+  void CloseSocket();
+
+  // Starts the periodic timer with this id, or restarts it with the new interval.
+  void SetTimer(std::uint32_t interval_ms, std::uint32_t timer_id);
+  void KillTimer(std::uint32_t timer_id);
+  // Queues a notification of this kind, error 0, behind those already pending for this object.
+  void PostNotification(std::uint16_t kind);
+  void DiscardNotifications();
+  // A send would block: a Write notification follows once the socket can send again.
+  void WriteRefused();
+
+  // Routes a notification to the handler of its kind; other kinds are ignored.
+  void OnNotification(std::uint16_t kind, std::uint16_t error) final;
+
+  // The six handlers, in slot order. The base class does nothing in any of them.
+  virtual void OnRead(std::uint16_t /*error*/) {}
+  virtual void OnWrite(std::uint16_t /*error*/) {}
+  virtual void OnAccept(std::uint16_t /*error*/) {}
+  virtual void OnConnect(std::uint16_t /*error*/) {}
+  virtual void OnClose(std::uint16_t /*error*/) {}
+  void OnTimer(std::uint32_t /*timer_id*/) override {}
+
+ private:
+  EventLoop* loop_ = nullptr;
+  EventLoop::SinkId sink_ = 0;
+  int fd_ = -1;
+};
+
+}  // namespace kivimap::transport
