@@ -105,7 +105,10 @@ class ImapMessage final : public automation::DispatchObject<IImapMessage> {
   std::int32_t Flags() const { return flags_; }
   void SetFlags(std::int32_t flags) { flags_ = flags; }
   const WideString& Filename() const { return filename_; }
+  // The first byte after the header block (after ParseHeaders; 0 before).
   std::int32_t BodyStart() const { return body_start_; }
+  // A part's byte and line counts, each line counted as its length without line end plus 2
+  // (set by the split; 0 for a message that is not a part).
   std::uint32_t PartSize() const { return part_size_; }
   std::uint32_t PartLines() const { return part_lines_; }
   bool StartsWithDelimiter() const { return starts_with_delimiter_; }
