@@ -375,7 +375,9 @@ void ImapUser::DropConnection() {
 
 bool ImapUser::OnConnectionData(const char* data, std::size_t n) {
   UserHost* host = host_.get();
-  if (!host) return false;
+  // A connection that outlived its server is answered no more; what it receives is dropped
+  // rather than left to pile up in its line buffer.
+  if (!host) return true;
   automation::Liveness alive(this);
   try {
     return host->DispatchReceived(*this, data, n);
