@@ -314,6 +314,10 @@ struct EventLoop::Impl {
     const std::uint16_t mask = s->mask;
 
     if (s->listening) {
+      if ((events & EPOLLIN) == 0 && (events & (EPOLLHUP | EPOLLERR)) != 0) {
+        StopWatching(*s);  // shut down: it would be reported on every round from now on
+        return false;
+      }
       if ((events & EPOLLIN) == 0 || (mask & NotifyAccept) == 0) return false;
       s->target->OnNotification(NotifyAccept, 0);
       return true;

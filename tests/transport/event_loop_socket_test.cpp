@@ -1,5 +1,6 @@
 // Socket readiness through the event loop, over real loopback TCP connections.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -171,6 +172,20 @@ TEST(EventLoopSocketTest, ListenerGetsAcceptPerWaitingConnectionAndNothingElse) 
   }
   RunRounds(loop);
   EXPECT_EQ(target.deliveries, (std::vector<Delivery>{{NotifyAccept, 0}, {NotifyAccept, 0}}));
+}
+
+TEST(EventLoopSocketTest, ListenerThatWasShutDownIsNoLongerReported) {
+  sockaddr_in address;
+  ScopedFd listener = ListenLoopback(&address);
+  EventLoop loop;
+  Recorder target;
+  ASSERT_TRUE(loop.Subscribe(loop.CreateSink(&target), listener.get(), kListenerMask));
+  ASSERT_EQ(shutdown(listener.get(), SHUT_RDWR), 0);
+  RunRounds(loop);
+  EXPECT_FALSE(loop.RunOnce(0));
+  pollfd entry{loop.Fd(), POLLIN, 0};
+  EXPECT_EQ(poll(&entry, 1, 0), 0) << "a hung-up listener must not keep the loop busy";
+  EXPECT_TRUE(target.deliveries.empty());
 }
 
 TEST(EventLoopSocketTest, KindsOutsideTheMaskAreNotDelivered) {
