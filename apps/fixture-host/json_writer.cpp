@@ -98,6 +98,7 @@ JsonWriter& JsonWriter::EndArray() {
 
 JsonWriter& JsonWriter::Key(std::string_view key) {
   BeforeValue();
+  after_key_ = true;  // the key itself is written as a value that takes no comma
   Utf8(key);
   out_.push_back(':');
   after_key_ = true;

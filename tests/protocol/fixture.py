@@ -195,6 +195,12 @@ class Host:
         with open(self.stderr_path, "rb") as f:
             return f.read().decode("utf-8", "replace")
 
+    def stderr_digest(self, lines=12):
+        """The start of stderr and any sanitizer summary: enough to tell what went wrong."""
+        text = self.stderr().splitlines()
+        summary = [line for line in text[lines:] if line.startswith("SUMMARY:")]
+        return "\n".join(text[:lines] + (["..."] if len(text) > lines else []) + summary)
+
     def wait_exit(self, timeout=TIMEOUT):
         try:
             self.returncode = self.proc.wait(timeout)
@@ -278,7 +284,8 @@ class HostTestCase(unittest.TestCase):
         self.addCleanup(self._check_clean_exit, host)
         if expect_port:
             self.assertTrue(host.first_line.startswith("PORT "),
-                            "host did not start: %r\nstderr: %s" % (host.first_line, host.stderr()))
+                            "host did not start: %r\nstderr: %s"
+                            % (host.first_line, host.stderr_digest()))
         return host
 
     def connect(self, host):
@@ -290,9 +297,10 @@ class HostTestCase(unittest.TestCase):
         # A host that served must stop cleanly on SIGTERM; one that refused to start exits 1.
         expected = 0 if host.port is not None else 1
         code = host.returncode if host.returncode is not None else host.terminate()
-        self.assertEqual(code, expected, "host exited with %s\nstderr: %s" % (code, host.stderr()))
-        self.assertEqual(host.stderr(), "", "host wrote to stderr")
+        self.assertEqual(code, expected,
+                         "host exited with %s\nstderr: %s" % (code, host.stderr_digest()))
+        self.assertEqual(host.stderr_digest(), "", "host wrote to stderr")
 
     def assert_host_alive(self, host):
         self.assertTrue(host.alive(), "host died: exit %s\nstderr: %s"
-                        % (host.proc.returncode, host.stderr()))
+                        % (host.proc.returncode, host.stderr_digest()))

@@ -116,11 +116,16 @@ class DisconnectTest(HostTestCase):
         self.connect(host).greet()
 
     def test_disconnect_inside_connecting(self):
-        # The user has no socket yet; the host still gets its Disconnected, and the server lives.
-        host = self.start_host({"script": [{"on": "Connecting", "nth": 1, "do": "Disconnect"}]})
-        client = self.connect(host)
-        client.read_until_closed()
+        # The host ended the connection before it was accepted: it must not be greeted and
+        # served afterwards as if nothing happened. The server itself goes on.
+        host = self.start_host({"script": [
+            {"on": "Connecting", "nth": 1, "do": "Disconnect"},
+            {"on": "Connecting", "nth": 2, "do": "DumpUsers"},
+        ]})
+        self.connect(host).expect_closed()
+        self.assertEqual(len(host.wait_events("Disconnected")), 1)
         self.connect(host).greet()
+        self.assertEqual(host.wait_event("Users")["Count"], 0)
 
 
 class StopTest(HostTestCase):
