@@ -16,7 +16,7 @@ class HeadersTest : public ::testing::Test {
   // The parsed fields of a message whose file holds content.
   ImapMessageHeaders& Parse(const std::string& content) {
     message_ = ImapMessage::Create();
-    message_->put_Filename(W(dir_.Write("m" + std::to_string(files_++), content)));
+    message_->put_Filename(W(dir_.Write(std::to_string(files_++) + ".eml", content)));
     message_->ParseHeaders();
     EXPECT_NE(message_->HeadersCollection(), nullptr);
     return *message_->HeadersCollection();

@@ -147,6 +147,14 @@ TEST(MessageFileTest, BodyIsTheWholeFileWhateverTheRange) {
 
   Ref<ImapMessage> nameless = ImapMessage::Create();
   EXPECT_EQ(BodyOf(nameless.get()), "");
+
+  // A character whose bytes straddle the 16000-byte read blocks arrives whole.
+  const std::string straddling = std::string(15999, 'a') + "\xC3\xA9";
+  Ref<ImapMessage> wide = MessageOn(dir.Write("wide", straddling));
+  WideString body;
+  ASSERT_EQ(wide->get_Body(&body), StatusOk);
+  ASSERT_EQ(body.size(), 16000u);
+  EXPECT_EQ(body.view().back(), u'\u00e9');
 }
 
 TEST(MessageFileTest, ReadHeaderBlockFindsTheEndOfTheHeaderFromTheFirstByte) {

@@ -120,6 +120,17 @@ TEST(ImapMessagesTest, RemoveTakesIndexesAndObjectsButNotStrings) {
   EXPECT_EQ(count, 0);
 }
 
+TEST(ImapMessagesTest, CountIsTruncatedTo16Bits) {
+  Ref<ImapMessages> messages = ImapMessages::Create();
+  for (int i = 0; i < 32768; ++i) messages->AddNew();
+  std::int16_t count = 0;
+  messages->get_Count(&count);
+  EXPECT_EQ(count, -32768);
+  // Positions beyond the 16-bit range are out of reach of Item, not misread.
+  Ref<IImapMessage> last;
+  EXPECT_EQ(messages->get_Item(32767, &last), StatusOk);
+}
+
 TEST(ImapMessagesTest, AHostCreatedMessageHasNoIndex) {
   Ref<IImapMessage> message;
   ASSERT_EQ(CreateImapMessage(&message), StatusOk);

@@ -29,7 +29,7 @@ class MimePartsTest : public ::testing::Test {
  protected:
   Ref<ImapMessage> Message(const std::string& content) {
     Ref<ImapMessage> message = ImapMessage::Create();
-    path_ = dir_.Write("m" + std::to_string(files_++), content);
+    path_ = dir_.Write(std::to_string(files_++) + ".eml", content);
     message->put_Filename(W(path_));
     return message;
   }
