@@ -256,13 +256,6 @@ TEST(ImapFolderTest, PlainPropertiesKeepWhatTheHostSets) {
   folder->get_Subscribed(&subscribed);
   EXPECT_EQ(subscribed, VariantFalse);
 
-  WideString location;
-  folder->get_Location(&location);
-  EXPECT_TRUE(location.IsNull());
-  folder->put_Location(W("/var/mail/x"));
-  folder->get_Location(&location);
-  EXPECT_EQ(N(location), "/var/mail/x");
-
   // Messages and SubFolders are the folder's own objects, the same every time.
   Ref<IImapMessages> m1, m2;
   Ref<IImapFolders> f1, f2;
