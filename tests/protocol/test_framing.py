@@ -1,10 +1,11 @@
 """How received bytes become command lines: line ends, long lines, NUL bytes, packets."""
 
 import socket
+import threading
 import time
 import unittest
 
-from fixture import HostTestCase
+from fixture import DEFAULT_GREETING, HostTestCase
 
 NOOP_OK = b" OK CAPABILITY completed\r\n"
 
@@ -85,6 +86,37 @@ class LongLineTest(HostTestCase):
             self.client.send(chunk)
         self.client.send(b"\r\na2 NOOP\r\n")
         self.client.expect(b"a1" + NOOP_OK + b"a2" + NOOP_OK)
+
+
+class SendPathTest(HostTestCase):
+    def test_megabyte_of_answers_to_a_slow_reader_arrives_whole_and_in_order(self):
+        # The client's small receive buffer makes the server's sends stall and resume many
+        # times; a thread sends, so that neither side can block the other.
+        host = self.start_host()
+        slow = socket.socket()
+        self.addCleanup(slow.close)
+        slow.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        slow.settimeout(30)
+        slow.connect(("127.0.0.1", host.port))
+        count = 20000
+        requests = b"".join(b"c%d CAPABILITY\r\n" % i for i in range(count))
+        expected = b"".join(b"* CAPABILITY IMAP4REV1 AUTH=LOGIN\r\nc%d OK CAPABILITY completed\r\n"
+                            % i for i in range(count))
+        self.assertGreater(len(expected), 1000000)
+        sender = threading.Thread(target=slow.sendall, args=(requests,))
+        sender.start()
+        received = bytearray()
+        want = len(DEFAULT_GREETING) + len(expected)
+        while len(received) < want:
+            chunk = slow.recv(4096)
+            if not chunk:
+                break
+            received += chunk
+            if len(received) < 256 * 1024:
+                time.sleep(0.001)  # read slowly for a while, then drain
+        sender.join()
+        self.assertEqual(len(received), want)
+        self.assertTrue(received == DEFAULT_GREETING + expected, "answers out of order or damaged")
 
 
 if __name__ == "__main__":

@@ -44,7 +44,7 @@ class GreetingTest(HostTestCase):
         self.connect(host).greet()
         users = host.wait_event("Users")
         self.assertEqual(users["Count"], 0)
-        self.assertEqual(len(host.events("StateChange")), 1, "only the second user was greeted")
+        self.assertEqual(len(host.wait_events("StateChange")), 1, "only the second user was greeted")
         self.assertEqual(host.events("Disconnected"), [])
 
     def test_connecting_denied_by_actions_for_every_connection(self):
