@@ -99,8 +99,8 @@ void AppendUtf8(std::uint32_t cp, std::string* out) {
 // Length of the valid UTF-8 sequence at s (0 when it is not one).
 std::size_t Utf8SequenceLength(std::string_view s) {
   const auto b0 = static_cast<unsigned char>(s[0]);
-  std::size_t n;
-  std::uint32_t cp;
+  std::size_t n = 0;
+  std::uint32_t cp = 0;
   if (b0 < 0x80) return 1;
   if (b0 >= 0xC2 && b0 <= 0xDF) {
     n = 2;
@@ -299,13 +299,13 @@ class Parser {
 
   // After "\u" has been consumed.
   bool ParseUnicodeEscape(std::string* out) {
-    std::uint32_t cp;
+    std::uint32_t cp = 0;
     if (!ParseHex4(&cp)) return false;
     if (cp >= 0xD800 && cp <= 0xDBFF) {
       if (text_.substr(pos_, 2) == "\\u") {
         const std::size_t save = pos_;
         pos_ += 2;
-        std::uint32_t low;
+        std::uint32_t low = 0;
         if (!ParseHex4(&low)) return false;
         if (low >= 0xDC00 && low <= 0xDFFF) {
           AppendUtf8(0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00), out);

@@ -45,7 +45,7 @@ std::size_t MailStore::AddFolder(const FixtureFolder& entry) {
 
 bool MailStore::FolderLink(IImapFolder* folder, std::size_t* node, std::int32_t* bits) {
   Variant tag;
-  std::int32_t value;
+  std::int32_t value = 0;
   if (!folder || kivimap::Failed(folder->get_Tag(&tag)) || !ReadI4Tag(tag, &value) || value < 0) {
     return false;
   }
@@ -87,8 +87,8 @@ void MailStore::FillRoot(IImapUser* user) {
 }
 
 void MailStore::FillSubFolders(IImapFolder* folder) {
-  std::size_t node;
-  std::int32_t bits;
+  std::size_t node = 0;
+  std::int32_t bits = 0;
   if (!FolderLink(folder, &node, &bits) || node >= folders_.size()) return;
   if (bits & kSubFoldersFilled) return;
   Ref<IImapFolders> subs;
@@ -98,8 +98,8 @@ void MailStore::FillSubFolders(IImapFolder* folder) {
 }
 
 void MailStore::FillMessages(IImapFolder* folder) {
-  std::size_t node;
-  std::int32_t bits;
+  std::size_t node = 0;
+  std::int32_t bits = 0;
   if (!FolderLink(folder, &node, &bits) || node >= folders_.size()) return;
   if (bits & kMessagesFilled) return;
   Ref<IImapMessages> messages;
@@ -132,7 +132,7 @@ void MailStore::FillMessages(IImapFolder* folder) {
 void MailStore::FlagsChanged(IImapMessage* message, std::int32_t new_flags) {
   if (!message) return;
   Variant tag;
-  std::int32_t index;
+  std::int32_t index = 0;
   if (kivimap::Failed(message->get_Tag(&tag)) || !ReadI4Tag(tag, &index) || index < 0 ||
       static_cast<std::size_t>(index) >= messages_.size()) {
     return;
@@ -141,8 +141,8 @@ void MailStore::FlagsChanged(IImapMessage* message, std::int32_t new_flags) {
 }
 
 void MailStore::SubscriptionChanged(IImapFolder* folder) {
-  std::size_t node;
-  std::int32_t bits;
+  std::size_t node = 0;
+  std::int32_t bits = 0;
   if (!FolderLink(folder, &node, &bits) || node >= folders_.size()) return;
   kivimap::VariantBool subscribed = kivimap::VariantFalse;
   if (kivimap::Succeeded(folder->get_Subscribed(&subscribed))) {
