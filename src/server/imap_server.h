@@ -120,11 +120,14 @@ class CkivImapServer final : public automation::DispatchObject<IkivImapServer>,
   // The accept procedure.
   void OnAcceptReady() override;
 
-  // Fires one event with its arguments in natural order. The arguments are released before the
-  // server's count is read, as a sink may have been the last to hold something.
-  bool ServerSurvives(DispId id, std::vector<Variant>&& args);
+  // Fires one event with its arguments (Variants, in natural order) to every sink, holding the
+  // server meanwhile, and tells whether anyone else still holds it. Every reference the
+  // arguments took is released before the count is read and before this returns.
+  template <class... Args>
+  bool ServerSurvives(DispId id, Args&&... args);
   // ServerSurvives, and the user outlived the event too.
-  bool BothSurvive(store::ImapUser& user, DispId id, std::vector<Variant>&& args);
+  template <class... Args>
+  bool BothSurvive(store::ImapUser& user, DispId id, Args&&... args);
 
   Status Refuse(std::uint32_t code, const char16_t* message);
 

@@ -109,6 +109,20 @@ class Client {
     return out;
   }
 
+  // Reads n bytes taking at most per_round of them per round of the loop, like a client that
+  // reads more slowly than the server writes.
+  std::string ReadSlowly(std::size_t n, std::size_t per_round) {
+    Pump(
+        [&] {
+          Poll(std::min(per_round, n - std::min(n, received_.size())));
+          return received_.size() >= n || closed_;
+        },
+        60000);
+    std::string out = received_.substr(0, n);
+    received_.erase(0, out.size());
+    return out;
+  }
+
   // Runs the loop until a line (ending in LF) arrived; returns it with its line end.
   std::string ReadLine() {
     Pump([&] {
