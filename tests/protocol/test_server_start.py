@@ -57,6 +57,17 @@ class PortTest(HostTestCase):
         self.connect(second).greet()
 
 
+class HostProcessTest(HostTestCase):
+    def test_end_of_stdin_stops_the_host_and_its_connections(self):
+        host = self.start_host()
+        client = self.connect(host).greet()
+        client.login()
+        host.proc.stdin.close()
+        self.assertEqual(host.wait_exit(), 0)
+        client.expect_closed()
+        self.assertEqual(host.events("Disconnected"), [], "Stop fires no Disconnected")
+
+
 class BadFixtureTest(HostTestCase):
     def assert_rejected(self, text, fragment, files=None):
         code, out, err = run_host_to_exit(text, files)
