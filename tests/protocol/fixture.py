@@ -112,13 +112,13 @@ class Client:
 
     def read_until_closed(self, limit=1 << 24):
         """Everything the server sends until it closes the connection."""
-        data, self.pending = self.pending, b""
         while True:
-            chunk = self._receive()
+            chunk = self._receive()  # on a timeout, reports what came so far
             if not chunk:
+                data, self.pending = self.pending, b""
                 return data
-            data += chunk
-            if len(data) > limit:
+            self.pending += chunk
+            if len(self.pending) > limit:
                 raise AssertionError("more than %d bytes without a close" % limit)
 
     def expect_closed(self):
