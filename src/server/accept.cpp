@@ -40,7 +40,9 @@ void CkivImapServer::OnAcceptReady() {
   // The host decides while the user is in no collection and has no socket yet. It may release
   // the server here: then nothing of it is touched again.
   std::int32_t action = Allow;
-  if (!FireConnecting(*user, &action) || action == Deny) {
+  // A host that disconnected the user inside the event was told Disconnected already: the
+  // connection must not be greeted and served afterwards as if nothing had happened.
+  if (!FireConnecting(*user, &action) || action == Deny || user->disconnected_by_host()) {
     ::close(fd);
     return;
   }

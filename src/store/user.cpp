@@ -310,6 +310,7 @@ Status ImapUser::Disconnect() {
   // A host that disconnects the user from inside its own Disconnected event would otherwise
   // recurse without end.
   if (firing_disconnected_) return StatusOk;
+  disconnected_by_host_ = true;
   Ref<ImapUser> keep(this);
   if (connection_) {
     connection_->DiscardNotifications();

@@ -67,6 +67,8 @@ class ImapUser final : public automation::DispatchObject<IImapUser>,
   // watch it; the socket is closed then.
   bool AttachSocket(int fd);
   transport::CkivUserSocket* connection() const { return connection_.get(); }
+  // Whether the host called Disconnect while the user had a server.
+  bool disconnected_by_host() const { return disconnected_by_host_; }
 
   ImapProtocolContext& context() { return context_; }
   std::int32_t state() const { return state_; }
@@ -105,6 +107,7 @@ class ImapUser final : public automation::DispatchObject<IImapUser>,
   std::uint32_t bytes_upload_ = 0;
   std::uint32_t bytes_download_ = 0;
   bool firing_disconnected_ = false;
+  bool disconnected_by_host_ = false;
 };
 
 // An automation date (days since 30 December 1899) of a local calendar time, to the second.

@@ -39,6 +39,17 @@ TEST_F(LifetimeTest, ReleasedInsideConnecting) {
   EXPECT_TRUE(ServerGone());
 }
 
+TEST_F(LifetimeTest, DisconnectInsideConnectingRefusesTheConnection) {
+  sink_->on_connecting = [&](IImapUser* user, std::int32_t*) {
+    EXPECT_EQ(user->Disconnect(), StatusOk);
+  };
+  Client client(server_.port);
+  EXPECT_TRUE(client.WaitClosed());
+  EXPECT_EQ(client.Drain(), "") << "no greeting for a user the host disconnected";
+  EXPECT_EQ(server_.UserCount(), 0);
+  EXPECT_EQ(sink_->Entries("Disconnected").size(), 1u);
+}
+
 TEST_F(LifetimeTest, ReleasedInsideStateChange) {
   sink_->on_state_change = [&](IImapUser*) { ReleaseServer(); };
   Client client(server_.port);
