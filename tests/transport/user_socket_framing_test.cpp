@@ -139,6 +139,21 @@ TEST(UserSocketFramingTest, ThePeerClosingReachesTheOwnerAfterItsLastLine) {
   EXPECT_EQ(h.owner.data, (Lines{"last"}));
 }
 
+TEST(UserSocketFramingTest, AConnectionIgnoresKindsItHasNoHandlerFor) {
+  ConnectionHarness h;
+  ASSERT_EQ(::send(h.peer(), "a\n", 2, 0), 2);
+  for (const std::uint16_t kind :
+       std::initializer_list<std::uint16_t>{4, 64, NotifyAccept, NotifyConnect}) {
+    h.socket().OnNotification(kind, 0);
+    h.socket().PostNotification(kind);
+  }
+  PumpRounds(1);
+  EXPECT_EQ(h.owner.closed, 0);
+  EXPECT_EQ(h.owner.idle, 0);
+  PumpUntil([&] { return !h.owner.data.empty(); });
+  EXPECT_EQ(h.owner.data, (Lines{"a"}));
+}
+
 TEST(UserSocketFramingTest, TheIdleTimerRunsBetweenCommandsOnlyWhenItHasAnInterval) {
   ConnectionHarness h;
   auto& loop = EventLoop::ForThisThread();

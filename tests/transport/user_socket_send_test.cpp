@@ -25,6 +25,20 @@ TEST(UserSocketSendTest, OutputWaitsForTheFirstWriteNotification) {
   EXPECT_EQ(h.socket().bytes_download(), 12u);
 }
 
+TEST(UserSocketSendTest, TheOwnerHearsOfAnEmptyQueueOnlyOnceEverythingWentOut) {
+  ConnectionHarness h(/*peer_receive_buffer=*/4096);
+  const int small = 4096;
+  ::setsockopt(h.socket().fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  const std::string greeting = Pattern(1 << 20);
+  h.socket().QueueResponse(greeting);
+  ASSERT_TRUE(PumpUntil([&] { return h.socket().bytes_download() > 0; }));
+  EXPECT_EQ(h.owner.all_sent, 0) << "the first Write could not send it all";
+  EXPECT_TRUE(h.Receive(greeting.size()) == greeting);
+  ASSERT_TRUE(PumpUntil([&] { return h.owner.all_sent == 1; }));
+  PumpRounds();
+  EXPECT_EQ(h.owner.all_sent, 1);
+}
+
 TEST(UserSocketSendTest, QueuedOutputLeavesOnlyWithTheNextSend) {
   ConnectionHarness h;
   h.WaitWritable();
