@@ -175,6 +175,15 @@ TEST(ConnectionTest, TheDebugLogHoldsTheConversation) {
   EXPECT_EQ(all.substr(all.size() - 46), "----------- NEW SESSION STARTED ------------\r\n");
 }
 
+TEST(ConnectionTest, ALogFileThatCannotBeOpenedIsIgnored) {
+  TestServer server;
+  ASSERT_EQ(server.Start(), StatusOk);
+  EXPECT_EQ(server->put_DebugFile(u"/nonexistent-kivimap-dir/debug.log"), StatusOk);
+  Client client = Greeted(server);
+  client.Send("a1 NOOP\r\n");
+  EXPECT_EQ(client.ReadLine(), "a1 OK CAPABILITY completed\r\n");
+}
+
 TEST(ConnectionTest, AReplacedCommandIsLoggedAsReceived) {
   TempPath log;
   TestServer server;
