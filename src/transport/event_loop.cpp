@@ -253,13 +253,13 @@ struct EventLoop::Impl {
   void ArmTimerFd() {
     const std::int64_t next = timers.NextDeadline().value_or(kNoDeadline);
     if (next == armed_deadline) return;
-    itimerspec spec{};  // all zero disarms
+    itimerspec when{};  // all zero disarms
     if (next != kNoDeadline) {
-      spec.it_value.tv_sec = static_cast<time_t>(next / kNanosPerSecond);
-      spec.it_value.tv_nsec = static_cast<long>(next % kNanosPerSecond);
-      if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
+      when.it_value.tv_sec = static_cast<time_t>(next / kNanosPerSecond);
+      when.it_value.tv_nsec = static_cast<long>(next % kNanosPerSecond);
+      if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0) when.it_value.tv_nsec = 1;
     }
-    if (timerfd_settime(timer_fd.fd, TFD_TIMER_ABSTIME, &spec, nullptr) == 0) armed_deadline = next;
+    if (timerfd_settime(timer_fd.fd, TFD_TIMER_ABSTIME, &when, nullptr) == 0) armed_deadline = next;
   }
 
   // Keeps the eventfd readable exactly while notifications are queued, so that Fd() is.

@@ -48,11 +48,31 @@ int CkivListenSocket::Accept(std::uint32_t* peer_address) {
     fd = ::accept4(this->fd(), reinterpret_cast<sockaddr*>(&peer), &len,
                    SOCK_NONBLOCK | SOCK_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      PauseAccepting();
+    }
+    return -1;
+  }
   *peer_address = peer.sin_addr.s_addr;
   return fd;
 }
 
 void CkivListenSocket::OnAccept(std::uint16_t /*error*/) { owner_->OnAcceptReady(); }
+
+void CkivListenSocket::PauseAccepting() {
+  if (paused_) return;
+  // Waiting connections stay in the kernel's queue; nothing is lost while paused.
+  Unsubscribe();
+  paused_ = true;
+  SetTimer(kAcceptPauseMs, kAcceptPauseTimer);
+}
+
+void CkivListenSocket::OnTimer(std::uint32_t timer_id) {
+  if (timer_id != kAcceptPauseTimer || !paused_) return;
+  KillTimer(kAcceptPauseTimer);
+  paused_ = false;
+  if (has_socket()) Subscribe(kListenerMask);
+}
 
 }  // namespace kivimap::transport

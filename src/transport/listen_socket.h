@@ -34,9 +34,22 @@ class CkivListenSocket final : public CkivWinSocket {
   int Accept(std::uint32_t* peer_address);
 
   void OnAccept(std::uint16_t error) override;
+  // Ends a pause that running out of descriptors started.
+  void OnTimer(std::uint32_t timer_id) override;
+
+  bool paused() const { return paused_; }
+
+  // How long accepting pauses when the process or system has no descriptor (or memory) left
+  // for a new connection. Level-triggered readiness would otherwise report the waiting
+  // connection again at once, and the loop would spin.
+  static constexpr std::uint32_t kAcceptPauseMs = 100;
+  static constexpr std::uint32_t kAcceptPauseTimer = 2;
 
  private:
+  void PauseAccepting();
+
   ListenOwner* owner_;  // owns this listener, so it outlives it
+  bool paused_ = false;
 };
 
 }  // namespace kivimap::transport

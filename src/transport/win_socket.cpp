@@ -26,6 +26,10 @@ bool CkivWinSocket::Subscribe(std::uint32_t mask) {
   return loop_->Subscribe(sink_, fd_, mask);
 }
 
+void CkivWinSocket::Unsubscribe() {
+  if (loop_) loop_->Unsubscribe(sink_);
+}
+
 void CkivWinSocket::CloseSocket() {
   if (fd_ < 0) return;
   if (loop_) loop_->Unsubscribe(sink_);

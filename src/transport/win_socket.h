@@ -34,6 +34,8 @@ class CkivWinSocket : public NotificationTarget, public automation::LifeAnchor {
 
   // Delivers the kinds in mask (NotificationKind bits) for the socket; makes it non-blocking.
   bool Subscribe(std::uint32_t mask);
+  // Stops delivering the socket's notifications; the socket stays open.
+  void Unsubscribe();
   // Closes the socket once; later calls do nothing.
   void CloseSocket();
 
