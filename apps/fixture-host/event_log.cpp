@@ -11,16 +11,17 @@ EventLog::~EventLog() {
 
 bool EventLog::Open(const std::string& path, std::string* error) {
   file_ = std::fopen(path.c_str(), "wb");
-  if (!file_) {
-    *error = path + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
+  if (!file_) *error = path + ": " + std::strerror(errno);
+  return file_ != nullptr;
 }
 
-void EventLog::WriteLine(const std::string& line) {
+void EventLog::Write(std::string_view event, const std::function<void(JsonWriter&)>& members) {
   if (!file_) return;
-  std::fwrite(line.data(), 1, line.size(), file_);
+  JsonWriter w;
+  w.BeginObject().Key("event").Utf8(event);
+  members(w);
+  w.EndObject();
+  std::fwrite(w.str().data(), 1, w.str().size(), file_);
   std::fputc('\n', file_);
   std::fflush(file_);
 }

@@ -3,7 +3,11 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <string_view>
+
+#include "json_writer.h"
 
 namespace fixture_host {
 
@@ -16,9 +20,8 @@ class EventLog {
 
   // Creates (or empties) the file. False with *error set when it cannot be opened.
   bool Open(const std::string& path, std::string* error);
-  bool is_open() const { return file_ != nullptr; }
-  // Writes the line and a line feed; does nothing when no file is open.
-  void WriteLine(const std::string& line);
+  // Writes {"event": event, ...} with the members `members` adds; nothing when no file is open.
+  void Write(std::string_view event, const std::function<void(JsonWriter&)>& members);
 
  private:
   std::FILE* file_ = nullptr;

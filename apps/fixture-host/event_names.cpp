@@ -1,38 +1,40 @@
 #include "event_names.h"
 
-#include <array>
+#include <algorithm>
 
 namespace fixture_host {
 namespace {
 
 using namespace kivimap;
 
-constexpr std::array<EventInfo, 18> kEvents = {{
-    {EventConnecting, "Connecting", true},
-    {EventCommand, "Command", false},
-    {EventConnected, "Connected", true},
-    {EventDisconnected, "Disconnected", false},
-    {EventStateChange, "StateChange", false},
-    {EventListFolders, "ListFolders", false},
-    {EventSubscribeFolder, "SubscribeFolder", false},
-    {EventCreateFolder, "CreateFolder", true},
-    {EventDeleteFolder, "DeleteFolder", true},
-    {EventMoveFolder, "MoveFolder", true},
-    {EventListMessages, "ListMessages", false},
-    {EventReadMessage, "ReadMessage", false},
-    {EventFlagChange, "FlagChange", false},
-    {EventCopyMessage, "CopyMessage", true},
-    {EventMoveMessage, "MoveMessage", true},
-    {EventDeleteMessage, "DeleteMessage", true},
-    {EventWriteMessage, "WriteMessage", true},
-    {EventCreateMessage, "CreateMessage", true},
-}};
+// In dispatch-id order.
+constexpr EventInfo kEvents[] = {
+    {EventConnecting, "Connecting", {"User", "Action"}},
+    {EventCommand, "Command", {"User", "Command"}},
+    {EventConnected, "Connected", {"User", "Username", "Password", "Action"}},
+    {EventDisconnected, "Disconnected", {"User"}},
+    {EventStateChange, "StateChange", {"User", "NewState", "OldState"}},
+    {EventListFolders, "ListFolders", {"User", "ParentFolder"}},
+    {EventSubscribeFolder, "SubscribeFolder", {"User", "Folder"}},
+    {EventCreateFolder, "CreateFolder", {"User", "ParentFolder", "Name", "Action"}},
+    {EventDeleteFolder, "DeleteFolder", {"User", "ParentFolder", "Folder", "Action"}},
+    {EventMoveFolder,
+     "MoveFolder",
+     {"User", "ParentFolder", "Folder", "DestinationFolder", "DestinationName", "Action"}},
+    {EventListMessages, "ListMessages", {"User", "Folder"}},
+    {EventReadMessage, "ReadMessage", {"User", "Folder", "Message"}},
+    {EventFlagChange, "FlagChange", {"User", "Folder", "Message", "NewFlags", "OldFlags"}},
+    {EventCopyMessage, "CopyMessage", {"User", "Folder", "Message", "Destination", "Action"}},
+    {EventMoveMessage, "MoveMessage", {"User", "Folder", "Message", "Destination", "Action"}},
+    {EventDeleteMessage, "DeleteMessage", {"User", "Folder", "Message", "Action"}},
+    {EventWriteMessage, "WriteMessage", {"User", "Folder", "Message", "Action"}},
+    {EventCreateMessage, "CreateMessage", {"User", "Folder", "Message", "Action"}},
+};
 
 }  // namespace
 
-const EventInfo* AllEvents(std::size_t* count) {
-  *count = kEvents.size();
-  return kEvents.data();
+bool EventInfo::has_action() const {
+  return std::find(arguments.begin(), arguments.end(), "Action") != arguments.end();
 }
 
 const EventInfo* FindEvent(std::string_view name) {
@@ -43,8 +45,7 @@ const EventInfo* FindEvent(std::string_view name) {
 }
 
 const EventInfo& EventById(ImapServerEventId id) {
-  // Ids run 1..18 in table order.
-  return kEvents[static_cast<std::size_t>(id) - 1];
+  return kEvents[static_cast<std::size_t>(id) - 1];  // ids run 1..18 in table order
 }
 
 }  // namespace fixture_host

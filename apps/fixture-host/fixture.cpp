@@ -1,10 +1,15 @@
 #include "fixture.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
@@ -15,6 +20,12 @@ namespace fixture_host {
 namespace {
 
 using json::Value;
+using Kind = json::Value::Kind;
+
+// Indexed by ScriptAction.
+constexpr const char* kScriptActionNames[] = {"Allow",    "Deny",          "Disconnect",
+                                              "Stop",     "ReleaseServer", "ReplaceCommand",
+                                              "DumpTree", "DumpUsers"};
 
 // Thrown while checking a fixture; carries a message naming the offending place.
 class FixtureError : public std::runtime_error {
@@ -26,94 +37,92 @@ class FixtureError : public std::runtime_error {
   throw FixtureError(where + ": " + what);
 }
 
-void RequireKind(const Value& v, Value::Kind kind, const std::string& where) {
-  if (v.kind() != kind) {
+const Value& Require(const Value& v, Kind kind, const std::string& where) {
+  if (v.kind != kind) {
     Throw(where,
-          std::string("expected ") + json::KindName(kind) + ", found " + json::KindName(v.kind()));
+          std::string("expected ") + json::KindName(kind) + ", found " + json::KindName(v.kind));
   }
+  return v;
 }
 
-void RejectUnknownKeys(const Value& obj, std::initializer_list<std::string_view> known,
-                       const std::string& where) {
-  for (const Value::Member& m : obj.members()) {
-    bool found = false;
-    for (std::string_view k : known) found = found || m.first == k;
-    if (!found) Throw(where, "unknown key \"" + m.first + "\"");
+// An object with only the known keys.
+const Value& RequireObject(const Value& v, std::initializer_list<std::string_view> known,
+                           const std::string& where) {
+  for (const Value::Member& m : Require(v, Kind::Object, where).members) {
+    if (std::find(known.begin(), known.end(), m.first) == known.end()) {
+      Throw(where, "unknown key \"" + m.first + "\"");
+    }
   }
+  return v;
 }
 
 std::int32_t ToInt32(const Value& v, const std::string& where) {
   std::int64_t n;
-  if (!v.AsInt64(&n))
-    Throw(where,
-          "expected an integer, found " + (v.is_number() ? v.text() : json::KindName(v.kind())));
-  if (n < INT32_MIN || n > INT32_MAX) Throw(where, v.text() + " does not fit in 32 bits");
+  if (!v.AsInt64(&n)) {
+    Throw(where, "expected an integer, found " +
+                     (v.kind == Kind::Number ? v.text : json::KindName(v.kind)));
+  }
+  if (n < INT32_MIN || n > INT32_MAX) Throw(where, v.text + " does not fit in 32 bits");
   return static_cast<std::int32_t>(n);
 }
 
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
+// The place of an object's member in messages: where."key".
+std::string MemberPlace(const std::string& where, std::string_view key) {
+  return std::string(where).append(".\"").append(key).append("\"");
+}
+
+// The member `key` of an object as an int32, if it is there.
+std::optional<std::int32_t> OptionalInt32(const Value& object, std::string_view key,
+                                          const std::string& where) {
+  const Value* v = object.Find(key);
+  if (!v) return std::nullopt;
+  return ToInt32(*v, MemberPlace(where, key));
+}
+
+// The member `key` of an object, checked to be of the kind; null when absent (or, when
+// required, an error).
+const Value* Member(const Value& object, std::string_view key, Kind kind, const std::string& where,
+                    bool required = false) {
+  const Value* v = object.Find(key);
+  if (!v && required) Throw(where, std::string("\"").append(key).append("\" is required"));
+  return v ? &Require(*v, kind, MemberPlace(where, key)) : nullptr;
 }
 
 std::int32_t ParseFlags(const Value& v, const std::string& where) {
-  if (v.is_number()) return ToInt32(v, where);
-  if (!v.is_array()) Throw(where, "expected a number or a list of flag names");
-  static constexpr struct {
-    std::string_view name;
-    std::int32_t bit;
-  } kFlags[] = {
+  if (v.kind == Kind::Number) return ToInt32(v, where);
+  if (v.kind != Kind::Array) Throw(where, "expected a number or a list of flag names");
+  static constexpr std::pair<const char*, std::int32_t> kFlags[] = {
       {"\\Flagged", kivimap::Flagged},   {"\\Seen", kivimap::Seen},
       {"\\Answered", kivimap::Answered}, {"\\Deleted", kivimap::Deleted},
       {"\\Draft", kivimap::Draft},       {"\\Recent", kivimap::Recent},
   };
   std::int32_t flags = 0;
-  for (const Value& item : v.items()) {
-    RequireKind(item, Value::Kind::String, where);
-    bool found = false;
-    for (const auto& f : kFlags) {
-      if (EqualsIgnoringAsciiCase(item.text(), f.name)) {
-        flags |= f.bit;
-        found = true;
-      }
-    }
-    if (!found) Throw(where, "unknown flag \"" + item.text() + "\"");
+  for (const Value& item : v.items) {
+    const std::string& name = Require(item, Kind::String, where).text;
+    const auto* flag = std::find_if(std::begin(kFlags), std::end(kFlags), [&](const auto& f) {
+      return name.size() == std::strlen(f.first) && strcasecmp(name.c_str(), f.first) == 0;
+    });
+    if (flag == std::end(kFlags)) Throw(where, "unknown flag \"" + name + "\"");
+    flags |= flag->second;
   }
   return flags;
 }
 
 void ParseServer(const Value& v, Fixture* out) {
-  RequireKind(v, Value::Kind::Object, "\"server\"");
-  for (const Value::Member& m : v.members()) {
+  for (const Value::Member& m : Require(v, Kind::Object, "\"server\"").members) {
     const std::string where = "\"server\".\"" + m.first + "\"";
     PropertySetting s;
     s.property = FindServerProperty(m.first);
     if (!s.property) Throw(where, "no such server property");
-    if (s.property->type == ServerPropertyInfo::Type::String) {
-      if (m.second.is_null()) {
-        s.is_null = true;
-      } else {
-        RequireKind(m.second, Value::Kind::String, where);
-        s.text = m.second.text();
-      }
-    } else {
+    if (!s.property->is_string()) {
       s.number = ToInt32(m.second, where);
+    } else if (m.second.kind == Kind::Null) {
+      s.is_null = true;
+    } else {
+      s.text = Require(m.second, Kind::String, where).text;
     }
     out->server.push_back(std::move(s));
   }
-}
-
-std::int32_t ParseAllowDeny(const Value& v, const std::string& where) {
-  RequireKind(v, Value::Kind::String, where);
-  if (v.text() == "Allow") return kivimap::Allow;
-  if (v.text() == "Deny") return kivimap::Deny;
-  Throw(where, "expected \"Allow\" or \"Deny\", found \"" + v.text() + "\"");
 }
 
 const EventInfo& RequireEvent(const std::string& name, const std::string& where) {
@@ -123,158 +132,110 @@ const EventInfo& RequireEvent(const std::string& name, const std::string& where)
 }
 
 void ParseActions(const Value& v, Fixture* out) {
-  RequireKind(v, Value::Kind::Object, "\"actions\"");
-  for (const Value::Member& m : v.members()) {
+  for (const Value::Member& m : Require(v, Kind::Object, "\"actions\"").members) {
     const std::string where = "\"actions\".\"" + m.first + "\"";
     const EventInfo& e = RequireEvent(m.first, where);
-    if (!e.has_action) Throw(where, "this event has no Action");
-    out->actions[e.id] = ParseAllowDeny(m.second, where);
+    if (!e.has_action()) Throw(where, "this event has no Action");
+    const std::string& action = Require(m.second, Kind::String, where).text;
+    if (action != "Allow" && action != "Deny") {
+      Throw(where, "expected \"Allow\" or \"Deny\", found \"" + action + "\"");
+    }
+    out->actions[e.id] = action == "Allow" ? kivimap::Allow : kivimap::Deny;
   }
-}
-
-ScriptAction ParseScriptAction(const std::string& name, const std::string& where) {
-  static constexpr ScriptAction kAll[] = {
-      ScriptAction::Allow,    ScriptAction::Deny,          ScriptAction::Disconnect,
-      ScriptAction::Stop,     ScriptAction::ReleaseServer, ScriptAction::ReplaceCommand,
-      ScriptAction::DumpTree, ScriptAction::DumpUsers,
-  };
-  for (ScriptAction a : kAll) {
-    if (name == ScriptActionName(a)) return a;
-  }
-  Throw(where, "unknown action \"" + name + "\"");
 }
 
 void ParseScript(const Value& v, Fixture* out) {
-  RequireKind(v, Value::Kind::Array, "\"script\"");
-  for (std::size_t i = 0; i < v.items().size(); ++i) {
-    const Value& item = v.items()[i];
+  const std::vector<Value>& items = Require(v, Kind::Array, "\"script\"").items;
+  for (std::size_t i = 0; i < items.size(); ++i) {
     const std::string where = "\"script\"[" + std::to_string(i) + "]";
-    RequireKind(item, Value::Kind::Object, where);
-    RejectUnknownKeys(item, {"on", "nth", "do", "text"}, where);
-    ScriptEntry entry;
-    const Value* on = item.Find("on");
-    const Value* act = item.Find("do");
-    if (!on || !act) Throw(where, "\"on\" and \"do\" are required");
-    RequireKind(*on, Value::Kind::String, where + ".\"on\"");
-    entry.on = &RequireEvent(on->text(), where + ".\"on\"");
-    RequireKind(*act, Value::Kind::String, where + ".\"do\"");
-    entry.action = ParseScriptAction(act->text(), where + ".\"do\"");
-    if (const Value* nth = item.Find("nth")) {
-      entry.nth = ToInt32(*nth, where + ".\"nth\"");
-      if (entry.nth < 1) Throw(where + ".\"nth\"", "counts from 1");
+    RequireObject(items[i], {"on", "nth", "do", "text"}, where);
+    if (!items[i].Find("on") || !items[i].Find("do")) {
+      Throw(where, "\"on\" and \"do\" are required");
     }
-    const Value* text = item.Find("text");
-    if (entry.action == ScriptAction::ReplaceCommand) {
-      if (entry.on->id != kivimap::EventCommand)
-        Throw(where, "ReplaceCommand needs \"on\": \"Command\"");
-      if (!text) Throw(where, "ReplaceCommand needs \"text\"");
-      RequireKind(*text, Value::Kind::String, where + ".\"text\"");
-      entry.text = text->text();
-    } else if (text) {
-      Throw(where, "\"text\" is only used by ReplaceCommand");
+    ScriptEntry entry;
+    entry.on = &RequireEvent(Member(items[i], "on", Kind::String, where)->text, where + ".\"on\"");
+    const std::string& act = Member(items[i], "do", Kind::String, where)->text;
+    const auto* name = std::find(std::begin(kScriptActionNames), std::end(kScriptActionNames), act);
+    if (name == std::end(kScriptActionNames)) {
+      Throw(where + ".\"do\"", "unknown action \"" + act + "\"");
+    }
+    entry.action = static_cast<ScriptAction>(name - std::begin(kScriptActionNames));
+    entry.nth = OptionalInt32(items[i], "nth", where).value_or(1);
+    if (entry.nth < 1) Throw(where + ".\"nth\"", "counts from 1");
+    const Value* text = items[i].Find("text");
+    if (entry.action != ScriptAction::ReplaceCommand) {
+      if (text) Throw(where, "\"text\" is only used by ReplaceCommand");
+    } else if (entry.on->id != kivimap::EventCommand) {
+      Throw(where, "ReplaceCommand needs \"on\": \"Command\"");
+    } else if (!text) {
+      Throw(where, "ReplaceCommand needs \"text\"");
+    } else {
+      entry.text = Require(*text, Kind::String, where + ".\"text\"").text;
     }
     if ((entry.action == ScriptAction::Allow || entry.action == ScriptAction::Deny) &&
-        !entry.on->has_action) {
+        !entry.on->has_action()) {
       Throw(where, "the event " + std::string(entry.on->name) + " has no Action");
     }
     out->script.push_back(std::move(entry));
   }
 }
 
-std::string ResolvePath(const std::string& base_dir, const std::string& file) {
-  if (!file.empty() && file[0] == '/') return file;
-  return base_dir + file;
-}
-
 FixtureMessage ParseMessage(const Value& v, const std::string& base_dir, const std::string& where) {
-  RequireKind(v, Value::Kind::Object, where);
-  RejectUnknownKeys(v, {"file", "start", "end", "flags", "uid"}, where);
+  RequireObject(v, {"file", "start", "end", "flags", "uid"}, where);
   FixtureMessage m;
-  const Value* file = v.Find("file");
-  if (!file) Throw(where, "\"file\" is required");
-  RequireKind(*file, Value::Kind::String, where + ".\"file\"");
-  m.file = ResolvePath(base_dir, file->text());
+  m.file = Member(v, "file", Kind::String, where, true)->text;
+  if (m.file.empty() || m.file[0] != '/') m.file = base_dir + m.file;
   struct stat st;
   if (stat(m.file.c_str(), &st) != 0) Throw(where, m.file + ": " + std::strerror(errno));
   if (!S_ISREG(st.st_mode)) Throw(where, m.file + " is not a regular file");
-  if (const Value* x = v.Find("start")) m.start = ToInt32(*x, where + ".\"start\"");
-  if (const Value* x = v.Find("end")) m.end = ToInt32(*x, where + ".\"end\"");
-  if (const Value* x = v.Find("flags")) m.flags = ParseFlags(*x, where + ".\"flags\"");
-  if (const Value* x = v.Find("uid")) m.uid = ToInt32(*x, where + ".\"uid\"");
+  m.start = OptionalInt32(v, "start", where);
+  m.end = OptionalInt32(v, "end", where);
+  if (const Value* flags = v.Find("flags")) m.flags = ParseFlags(*flags, where + ".\"flags\"");
+  m.uid = OptionalInt32(v, "uid", where);
   return m;
 }
 
 std::vector<FixtureFolder> ParseFolders(const Value& v, const std::string& base_dir,
                                         const std::string& where) {
-  RequireKind(v, Value::Kind::Array, where);
   std::vector<FixtureFolder> folders;
-  for (std::size_t i = 0; i < v.items().size(); ++i) {
-    const Value& item = v.items()[i];
+  const std::vector<Value>& items = Require(v, Kind::Array, where).items;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const Value& item = items[i];
     const std::string here = where + "[" + std::to_string(i) + "]";
-    RequireKind(item, Value::Kind::Object, here);
-    RejectUnknownKeys(item, {"name", "uid", "nextuid", "subscribed", "messages", "folders"}, here);
-    FixtureFolder f;
-    const Value* name = item.Find("name");
-    if (!name) Throw(here, "\"name\" is required");
-    RequireKind(*name, Value::Kind::String, here + ".\"name\"");
-    f.name = name->text();
-    if (const Value* x = item.Find("uid")) f.uid = ToInt32(*x, here + ".\"uid\"");
-    if (const Value* x = item.Find("nextuid")) f.nextuid = ToInt32(*x, here + ".\"nextuid\"");
-    if (const Value* x = item.Find("subscribed")) {
-      RequireKind(*x, Value::Kind::Bool, here + ".\"subscribed\"");
-      f.subscribed = x->boolean();
-    }
-    if (const Value* x = item.Find("messages")) {
-      RequireKind(*x, Value::Kind::Array, here + ".\"messages\"");
-      for (std::size_t j = 0; j < x->items().size(); ++j) {
-        f.messages.push_back(ParseMessage(x->items()[j], base_dir,
-                                          here + ".\"messages\"[" + std::to_string(j) + "]"));
+    RequireObject(item, {"name", "uid", "nextuid", "subscribed", "messages", "folders"}, here);
+    FixtureFolder& f = folders.emplace_back();
+    f.name = Member(item, "name", Kind::String, here, true)->text;
+    f.uid = OptionalInt32(item, "uid", here);
+    f.nextuid = OptionalInt32(item, "nextuid", here);
+    if (const Value* x = Member(item, "subscribed", Kind::Bool, here)) f.subscribed = x->boolean;
+    if (const Value* x = Member(item, "messages", Kind::Array, here)) {
+      for (std::size_t j = 0; j < x->items.size(); ++j) {
+        f.messages.push_back(
+            ParseMessage(x->items[j], base_dir, here + ".\"messages\"[" + std::to_string(j) + "]"));
       }
     }
     if (const Value* x = item.Find("folders")) {
       f.folders = ParseFolders(*x, base_dir, here + ".\"folders\"");
     }
-    folders.push_back(std::move(f));
   }
   return folders;
 }
 
 void ParseFixture(const Value& root, const std::string& base_dir, Fixture* out) {
-  RequireKind(root, Value::Kind::Object, "the fixture");
-  RejectUnknownKeys(root, {"server", "sink", "actions", "script", "folders"}, "the fixture");
+  RequireObject(root, {"server", "sink", "actions", "script", "folders"}, "the fixture");
   if (const Value* v = root.Find("server")) ParseServer(*v, out);
-  if (const Value* v = root.Find("sink")) {
-    RequireKind(*v, Value::Kind::Bool, "\"sink\"");
-    out->sink = v->boolean();
-  }
+  if (const Value* v = root.Find("sink")) out->sink = Require(*v, Kind::Bool, "\"sink\"").boolean;
   if (const Value* v = root.Find("actions")) ParseActions(*v, out);
   if (const Value* v = root.Find("script")) ParseScript(*v, out);
-  if (const Value* v = root.Find("folders"))
+  if (const Value* v = root.Find("folders")) {
     out->folders = ParseFolders(*v, base_dir, "\"folders\"");
+  }
 }
 
 }  // namespace
 
 const char* ScriptActionName(ScriptAction action) {
-  switch (action) {
-    case ScriptAction::Allow:
-      return "Allow";
-    case ScriptAction::Deny:
-      return "Deny";
-    case ScriptAction::Disconnect:
-      return "Disconnect";
-    case ScriptAction::Stop:
-      return "Stop";
-    case ScriptAction::ReleaseServer:
-      return "ReleaseServer";
-    case ScriptAction::ReplaceCommand:
-      return "ReplaceCommand";
-    case ScriptAction::DumpTree:
-      return "DumpTree";
-    case ScriptAction::DumpUsers:
-      return "DumpUsers";
-  }
-  return "?";
+  return kScriptActionNames[static_cast<int>(action)];
 }
 
 bool LoadFixture(const std::string& path, Fixture* out, std::string* error) {
@@ -283,20 +244,19 @@ bool LoadFixture(const std::string& path, Fixture* out, std::string* error) {
     *error = path + ": " + std::strerror(errno);
     return false;
   }
-  std::ostringstream buf;
-  buf << in.rdbuf();
+  std::ostringstream text;
+  text << in.rdbuf();
   if (in.bad()) {
     *error = path + ": read error";
     return false;
   }
   json::Value root;
   std::string parse_error;
-  if (!json::Parse(buf.str(), &root, &parse_error)) {
+  if (!json::Parse(text.str(), &root, &parse_error)) {
     *error = path + ": " + parse_error;
     return false;
   }
-  const std::size_t slash = path.rfind('/');
-  const std::string base_dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string base_dir = path.substr(0, path.rfind('/') + 1);  // "" without a slash
   try {
     ParseFixture(root, base_dir, out);
   } catch (const FixtureError& e) {

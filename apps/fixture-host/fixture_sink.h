@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <variant>
 
 #include "event_log.h"
 #include "fixture.h"
@@ -16,6 +19,11 @@ namespace fixture_host {
 struct HostServer {
   kivimap::Ref<kivimap::IkivImapServer> server;
 };
+
+// One argument of an event as the sink received it: Action and Command by reference.
+using EventArgument =
+    std::variant<kivimap::IImapUser*, kivimap::IImapFolder*, kivimap::IImapMessage*, std::int32_t,
+                 const kivimap::WideString*, kivimap::WideString*, std::int32_t*>;
 
 class FixtureSink final : public kivimap::ImapServerEvents {
  public:
@@ -60,13 +68,13 @@ class FixtureSink final : public kivimap::ImapServerEvents {
  private:
   ~FixtureSink() override = default;
 
-  // Counts the firing, then applies the fixture's action for the event and every script entry
-  // for this firing, in fixture order. action and command may be null for events without them.
-  void React(kivimap::ImapServerEventId id, kivimap::IImapUser* user, std::int32_t* action,
-             kivimap::WideString* command);
+  // Logs the event with its arguments (the first is the user), lets the store fill what the
+  // event asks for, then counts the firing and applies the fixture's action for the event and
+  // every script entry for this firing, in fixture order.
+  void Handle(kivimap::ImapServerEventId id, std::initializer_list<EventArgument> args,
+              const std::function<void()>& fill_store = nullptr);
   void Perform(const ScriptEntry& entry, std::int64_t nth, kivimap::IImapUser* user,
                std::int32_t* action, kivimap::WideString* command);
-  void LogTree(kivimap::IImapUser* user);
   void LogUsers();
 
   const Fixture& fixture_;

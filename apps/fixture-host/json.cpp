@@ -1,76 +1,41 @@
 #include "json.h"
 
 #include <charconv>
-#include <cstdio>
 
 namespace fixture_host::json {
 
-Value Value::MakeBool(bool b) {
-  Value v;
-  v.kind_ = Kind::Bool;
-  v.bool_ = b;
-  return v;
-}
-
-Value Value::MakeNumber(std::string text) {
-  Value v;
-  v.kind_ = Kind::Number;
-  v.text_ = std::move(text);
-  return v;
-}
-
-Value Value::MakeString(std::string text) {
-  Value v;
-  v.kind_ = Kind::String;
-  v.text_ = std::move(text);
-  return v;
-}
-
-Value Value::MakeArray(std::vector<Value> items) {
-  Value v;
-  v.kind_ = Kind::Array;
-  v.items_ = std::move(items);
-  return v;
-}
-
-Value Value::MakeObject(std::vector<Member> members) {
-  Value v;
-  v.kind_ = Kind::Object;
-  v.members_ = std::move(members);
-  return v;
-}
-
 const Value* Value::Find(std::string_view key) const {
-  for (const Member& m : members_) {
+  for (const Member& m : members) {
     if (m.first == key) return &m.second;
   }
   return nullptr;
 }
 
 bool Value::AsInt64(std::int64_t* out) const {
-  if (kind_ != Kind::Number) return false;
-  if (text_.find_first_of(".eE") != std::string::npos) return false;
-  const char* end = text_.data() + text_.size();
-  auto [ptr, ec] = std::from_chars(text_.data(), end, *out);
+  if (kind != Kind::Number || text.find_first_of(".eE") != std::string::npos) return false;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, *out);
   return ec == std::errc() && ptr == end;
 }
 
 const char* KindName(Value::Kind kind) {
-  switch (kind) {
-    case Value::Kind::Null:
-      return "null";
-    case Value::Kind::Bool:
-      return "a boolean";
-    case Value::Kind::Number:
-      return "a number";
-    case Value::Kind::String:
-      return "a string";
-    case Value::Kind::Array:
-      return "an array";
-    case Value::Kind::Object:
-      return "an object";
+  static constexpr const char* kNames[] = {"null",     "a boolean", "a number",
+                                           "a string", "an array",  "an object"};
+  return kNames[static_cast<int>(kind)];
+}
+
+void AppendUtf8(std::uint32_t cp, std::string* out) {
+  if (cp < 0x80) {
+    out->push_back(static_cast<char>(cp));
+    return;
   }
-  return "?";
+  // The lead byte carries the length; each continuation byte six more bits.
+  const int continuation = cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
+  static constexpr unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+  out->push_back(static_cast<char>(kLead[continuation] | (cp >> (6 * continuation))));
+  for (int shift = 6 * (continuation - 1); shift >= 0; shift -= 6) {
+    out->push_back(static_cast<char>(0x80 | ((cp >> shift) & 0x3F)));
+  }
 }
 
 namespace {
@@ -78,43 +43,13 @@ namespace {
 // Deep enough for any fixture; keeps a hostile file from exhausting the stack.
 constexpr int kMaxDepth = 64;
 
-void AppendUtf8(std::uint32_t cp, std::string* out) {
-  if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-// Length of the valid UTF-8 sequence at s (0 when it is not one).
+// Length of the valid UTF-8 sequence at the start of s (0 when it is not one).
 std::size_t Utf8SequenceLength(std::string_view s) {
   const auto b0 = static_cast<unsigned char>(s[0]);
-  std::size_t n = 0;
-  std::uint32_t cp = 0;
   if (b0 < 0x80) return 1;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    n = 2;
-    cp = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    n = 3;
-    cp = b0 & 0x0F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    n = 4;
-    cp = b0 & 0x07;
-  } else {
-    return 0;
-  }
-  if (s.size() < n) return 0;
+  const std::size_t n = b0 < 0xC2 ? 0 : b0 <= 0xDF ? 2 : b0 <= 0xEF ? 3 : b0 <= 0xF4 ? 4 : 0;
+  if (n == 0 || s.size() < n) return 0;
+  std::uint32_t cp = b0 & (0x7F >> n);
   for (std::size_t i = 1; i < n; ++i) {
     const auto b = static_cast<unsigned char>(s[i]);
     if ((b & 0xC0) != 0x80) return 0;
@@ -145,12 +80,8 @@ class Parser {
     if (error_.empty()) {
       std::size_t line = 1, column = 1;
       for (std::size_t i = 0; i < pos_ && i < text_.size(); ++i) {
-        if (text_[i] == '\n') {
-          ++line;
-          column = 1;
-        } else {
-          ++column;
-        }
+        column = text_[i] == '\n' ? 1 : column + 1;
+        if (text_[i] == '\n') ++line;
       }
       error_ = "line " + std::to_string(line) + " column " + std::to_string(column) + ": " + what;
     }
@@ -159,6 +90,8 @@ class Parser {
 
   bool AtEnd() const { return pos_ >= text_.size(); }
   char Peek() const { return text_[pos_]; }
+  bool At(char c) const { return !AtEnd() && Peek() == c; }
+  bool AtDigit() const { return !AtEnd() && Peek() >= '0' && Peek() <= '9'; }
 
   void SkipSpace() {
     while (!AtEnd() && (Peek() == ' ' || Peek() == '\t' || Peek() == '\n' || Peek() == '\r')) {
@@ -166,9 +99,11 @@ class Parser {
     }
   }
 
-  bool Expect(std::string_view word) {
+  bool Literal(std::string_view word, Value* out, Value::Kind kind, bool boolean = false) {
     if (text_.substr(pos_, word.size()) != word) return Fail("invalid literal");
     pos_ += word.size();
+    out->kind = kind;
+    out->boolean = boolean;
     return true;
   }
 
@@ -177,123 +112,71 @@ class Parser {
     if (AtEnd()) return Fail("unexpected end of input, a value was expected");
     switch (Peek()) {
       case '{':
-        return ParseObject(out, depth);
+        out->kind = Value::Kind::Object;
+        return ParseElements('}', "an object", [&] { return ParseMember(out, depth); });
       case '[':
-        return ParseArray(out, depth);
-      case '"': {
-        std::string s;
-        if (!ParseString(&s)) return false;
-        *out = Value::MakeString(std::move(s));
-        return true;
-      }
+        out->kind = Value::Kind::Array;
+        return ParseElements(']', "an array",
+                             [&] { return ParseValue(&out->items.emplace_back(), depth + 1); });
+      case '"':
+        out->kind = Value::Kind::String;
+        return ParseString(&out->text);
       case 't':
-        if (!Expect("true")) return false;
-        *out = Value::MakeBool(true);
-        return true;
+        return Literal("true", out, Value::Kind::Bool, true);
       case 'f':
-        if (!Expect("false")) return false;
-        *out = Value::MakeBool(false);
-        return true;
+        return Literal("false", out, Value::Kind::Bool);
       case 'n':
-        if (!Expect("null")) return false;
-        *out = Value();
-        return true;
+        return Literal("null", out, Value::Kind::Null);
       default:
-        if (Peek() == '-' || (Peek() >= '0' && Peek() <= '9')) return ParseNumber(out);
+        if (At('-') || AtDigit()) return ParseNumber(out);
         return Fail(std::string("unexpected character '") + Peek() + "'");
     }
   }
 
-  bool ParseObject(Value* out, int depth) {
-    ++pos_;  // '{'
-    std::vector<Value::Member> members;
+  // The elements of an object or an array, from its opening bracket to the closing one.
+  template <class ParseElement>
+  bool ParseElements(char close, const char* what, ParseElement parse_element) {
+    ++pos_;
     SkipSpace();
-    if (!AtEnd() && Peek() == '}') {
+    if (At(close)) {
       ++pos_;
-      *out = Value::MakeObject(std::move(members));
       return true;
     }
     for (;;) {
       SkipSpace();
-      if (AtEnd() || Peek() != '"') return Fail("a member name in double quotes was expected");
-      const std::size_t key_pos = pos_;
-      std::string key;
-      if (!ParseString(&key)) return false;
-      for (const Value::Member& m : members) {
-        if (m.first == key) {
-          pos_ = key_pos;
-          return Fail("duplicate member \"" + key + "\"");
-        }
-      }
+      if (!parse_element()) return false;
       SkipSpace();
-      if (AtEnd() || Peek() != ':') return Fail("':' was expected after a member name");
-      ++pos_;
-      SkipSpace();
-      Value v;
-      if (!ParseValue(&v, depth + 1)) return false;
-      members.emplace_back(std::move(key), std::move(v));
-      SkipSpace();
-      if (AtEnd()) return Fail("unexpected end of input inside an object");
-      if (Peek() == ',') {
-        ++pos_;
-        continue;
+      if (AtEnd()) return Fail(std::string("unexpected end of input inside ") + what);
+      if (Peek() != ',' && Peek() != close) {
+        return Fail(std::string("',' or '") + close + "' was expected");
       }
-      if (Peek() == '}') {
-        ++pos_;
-        *out = Value::MakeObject(std::move(members));
-        return true;
-      }
-      return Fail("',' or '}' was expected");
+      if (text_[pos_++] == close) return true;
     }
   }
 
-  bool ParseArray(Value* out, int depth) {
-    ++pos_;  // '['
-    std::vector<Value> items;
+  bool ParseMember(Value* object, int depth) {
+    if (!At('"')) return Fail("a member name in double quotes was expected");
+    const std::size_t key_pos = pos_;
+    std::string key;
+    if (!ParseString(&key)) return false;
+    if (object->Find(key)) {
+      pos_ = key_pos;
+      return Fail("duplicate member \"" + key + "\"");
+    }
     SkipSpace();
-    if (!AtEnd() && Peek() == ']') {
-      ++pos_;
-      *out = Value::MakeArray(std::move(items));
-      return true;
-    }
-    for (;;) {
-      SkipSpace();
-      Value v;
-      if (!ParseValue(&v, depth + 1)) return false;
-      items.push_back(std::move(v));
-      SkipSpace();
-      if (AtEnd()) return Fail("unexpected end of input inside an array");
-      if (Peek() == ',') {
-        ++pos_;
-        continue;
-      }
-      if (Peek() == ']') {
-        ++pos_;
-        *out = Value::MakeArray(std::move(items));
-        return true;
-      }
-      return Fail("',' or ']' was expected");
-    }
+    if (!At(':')) return Fail("':' was expected after a member name");
+    ++pos_;
+    SkipSpace();
+    Value::Member& member = object->members.emplace_back(std::move(key), Value{});
+    return ParseValue(&member.second, depth + 1);
   }
 
   bool ParseHex4(std::uint32_t* out) {
-    if (text_.size() - pos_ < 4) return Fail("a \\u escape needs four hex digits");
-    std::uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) {
-      const char c = text_[pos_ + i];
-      v <<= 4;
-      if (c >= '0' && c <= '9') {
-        v |= c - '0';
-      } else if (c >= 'a' && c <= 'f') {
-        v |= c - 'a' + 10;
-      } else if (c >= 'A' && c <= 'F') {
-        v |= c - 'A' + 10;
-      } else {
-        return Fail("a \\u escape needs four hex digits");
-      }
+    const char* begin = text_.data() + pos_;
+    if (text_.size() - pos_ < 4 || std::from_chars(begin, begin + 4, *out, 16).ptr != begin + 4) {
+      return Fail("a \\u escape needs four hex digits");
     }
     pos_ += 4;
-    *out = v;
     return true;
   }
 
@@ -302,8 +185,8 @@ class Parser {
     std::uint32_t cp = 0;
     if (!ParseHex4(&cp)) return false;
     if (cp >= 0xD800 && cp <= 0xDBFF) {
+      const std::size_t save = pos_;
       if (text_.substr(pos_, 2) == "\\u") {
-        const std::size_t save = pos_;
         pos_ += 2;
         std::uint32_t low = 0;
         if (!ParseHex4(&low)) return false;
@@ -311,8 +194,8 @@ class Parser {
           AppendUtf8(0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00), out);
           return true;
         }
-        pos_ = save;
       }
+      pos_ = save;
       return Fail("a high surrogate escape without its low half");
     }
     if (cp >= 0xDC80 && cp <= 0xDCFF) {
@@ -325,6 +208,7 @@ class Parser {
   }
 
   bool ParseString(std::string* out) {
+    static constexpr std::string_view kEscaped = "\"\\/bfnrt", kMeaning = "\"\\/\b\f\n\r\t";
     ++pos_;  // opening quote
     for (;;) {
       if (AtEnd()) return Fail("unterminated string");
@@ -335,37 +219,15 @@ class Parser {
       }
       if (static_cast<unsigned char>(c) < 0x20) return Fail("control character inside a string");
       if (c == '\\') {
-        ++pos_;
-        if (AtEnd()) return Fail("unterminated escape");
-        const char e = Peek();
-        ++pos_;
-        switch (e) {
-          case '"':
-          case '\\':
-          case '/':
-            out->push_back(e);
-            break;
-          case 'b':
-            out->push_back('\b');
-            break;
-          case 'f':
-            out->push_back('\f');
-            break;
-          case 'n':
-            out->push_back('\n');
-            break;
-          case 'r':
-            out->push_back('\r');
-            break;
-          case 't':
-            out->push_back('\t');
-            break;
-          case 'u':
-            if (!ParseUnicodeEscape(out)) return false;
-            break;
-          default:
-            --pos_;
-            return Fail(std::string("unknown escape '\\") + e + "'");
+        if (++pos_ == text_.size()) return Fail("unterminated escape");
+        const char e = text_[pos_++];
+        if (e == 'u') {
+          if (!ParseUnicodeEscape(out)) return false;
+        } else if (const std::size_t i = kEscaped.find(e); i != std::string_view::npos) {
+          out->push_back(kMeaning[i]);
+        } else {
+          --pos_;
+          return Fail(std::string("unknown escape '\\") + e + "'");
         }
         continue;
       }
@@ -376,35 +238,32 @@ class Parser {
     }
   }
 
+  std::size_t Digits() {
+    const std::size_t start = pos_;
+    while (AtDigit()) ++pos_;
+    return pos_ - start;
+  }
+
   bool ParseNumber(Value* out) {
     const std::size_t start = pos_;
-    auto digits = [this] {
-      std::size_t n = 0;
-      while (!AtEnd() && Peek() >= '0' && Peek() <= '9') {
-        ++pos_;
-        ++n;
-      }
-      return n;
-    };
-    if (Peek() == '-') ++pos_;
-    if (AtEnd()) return Fail("a digit was expected");
-    if (Peek() == '0') {
+    if (At('-')) ++pos_;
+    if (At('0')) {
       ++pos_;
-      if (!AtEnd() && Peek() >= '0' && Peek() <= '9')
-        return Fail("a number may not have leading zeros");
-    } else if (digits() == 0) {
+      if (AtDigit()) return Fail("a number may not have leading zeros");
+    } else if (Digits() == 0) {
       return Fail("a digit was expected");
     }
-    if (!AtEnd() && Peek() == '.') {
+    if (At('.')) {
       ++pos_;
-      if (digits() == 0) return Fail("a digit was expected after '.'");
+      if (Digits() == 0) return Fail("a digit was expected after '.'");
     }
-    if (!AtEnd() && (Peek() == 'e' || Peek() == 'E')) {
+    if (At('e') || At('E')) {
       ++pos_;
-      if (!AtEnd() && (Peek() == '+' || Peek() == '-')) ++pos_;
-      if (digits() == 0) return Fail("a digit was expected in the exponent");
+      if (At('+') || At('-')) ++pos_;
+      if (Digits() == 0) return Fail("a digit was expected in the exponent");
     }
-    *out = Value::MakeNumber(std::string(text_.substr(start, pos_ - start)));
+    out->kind = Value::Kind::Number;
+    out->text = std::string(text_.substr(start, pos_ - start));
     return true;
   }
 
@@ -416,6 +275,7 @@ class Parser {
 }  // namespace
 
 bool Parse(std::string_view text, Value* out, std::string* error) {
+  *out = Value{};
   return Parser(text).ParseDocument(out, error);
 }
 

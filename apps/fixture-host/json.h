@@ -14,43 +14,20 @@
 
 namespace fixture_host::json {
 
-class Value {
- public:
+struct Value {
   enum class Kind { Null, Bool, Number, String, Array, Object };
   using Member = std::pair<std::string, Value>;
 
-  Value() = default;
-  static Value MakeBool(bool b);
-  static Value MakeNumber(std::string text);
-  static Value MakeString(std::string text);
-  static Value MakeArray(std::vector<Value> items);
-  static Value MakeObject(std::vector<Member> members);
-
-  Kind kind() const { return kind_; }
-  bool is_null() const { return kind_ == Kind::Null; }
-  bool is_bool() const { return kind_ == Kind::Bool; }
-  bool is_number() const { return kind_ == Kind::Number; }
-  bool is_string() const { return kind_ == Kind::String; }
-  bool is_array() const { return kind_ == Kind::Array; }
-  bool is_object() const { return kind_ == Kind::Object; }
-
-  bool boolean() const { return bool_; }
-  // The string of a String; the literal text of a Number.
-  const std::string& text() const { return text_; }
-  const std::vector<Value>& items() const { return items_; }
-  const std::vector<Member>& members() const { return members_; }
+  Kind kind = Kind::Null;
+  bool boolean = false;
+  std::string text;  // the string of a String; the literal text of a Number
+  std::vector<Value> items;
+  std::vector<Member> members;
 
   // The member with this key, or null when absent (or when this is not an object).
   const Value* Find(std::string_view key) const;
   // A Number written without fraction or exponent that fits in int64.
   bool AsInt64(std::int64_t* out) const;
-
- private:
-  Kind kind_ = Kind::Null;
-  bool bool_ = false;
-  std::string text_;
-  std::vector<Value> items_;
-  std::vector<Member> members_;
 };
 
 // Parses one JSON document. On failure returns false and describes the first fault, with its
@@ -59,5 +36,8 @@ bool Parse(std::string_view text, Value* out, std::string* error);
 
 // A short name of a kind for messages ("a string", "an object", ...).
 const char* KindName(Value::Kind kind);
+
+// Appends the UTF-8 form of a code point below 0x110000.
+void AppendUtf8(std::uint32_t code_point, std::string* out);
 
 }  // namespace fixture_host::json

@@ -14,16 +14,16 @@ namespace fixture_host {
 
 class JsonWriter {
  public:
-  JsonWriter& BeginObject();
-  JsonWriter& EndObject();
-  JsonWriter& BeginArray();
-  JsonWriter& EndArray();
+  JsonWriter& BeginObject() { return Open('{'); }
+  JsonWriter& EndObject() { return Close('}'); }
+  JsonWriter& BeginArray() { return Open('['); }
+  JsonWriter& EndArray() { return Close(']'); }
   // Inside an object, before each value.
   JsonWriter& Key(std::string_view key);
 
-  JsonWriter& Null();
-  JsonWriter& Bool(bool value);
-  JsonWriter& Int(std::int64_t value);
+  JsonWriter& Null() { return Raw("null"); }
+  JsonWriter& Bool(bool value) { return Raw(value ? "true" : "false"); }
+  JsonWriter& Int(std::int64_t value) { return Raw(std::to_string(value)); }
   JsonWriter& Utf8(std::string_view text);            // text in UTF-8
   JsonWriter& Wide(const kivimap::WideString& text);  // null -> JSON null
 
@@ -31,6 +31,9 @@ class JsonWriter {
 
  private:
   void BeforeValue();
+  JsonWriter& Open(char bracket);
+  JsonWriter& Close(char bracket);
+  JsonWriter& Raw(std::string_view text);
 
   std::string out_;
   // One entry per open container: whether it already holds an element.

@@ -17,10 +17,15 @@ constexpr std::int32_t kSubFoldersFilled = 1;
 constexpr std::int32_t kMessagesFilled = 2;
 constexpr std::int32_t kRootFilled = 1;
 
-bool ReadI4Tag(const Variant& tag, std::int32_t* out) {
-  if (tag.type() != VarType::I4 || tag.IsByRef()) return false;
-  *out = tag.i4();
-  return true;
+// The object's Tag when it is an I4 (the link to the store), else nothing.
+template <class Object>
+std::optional<std::int32_t> I4Tag(Object* object) {
+  Variant tag;
+  if (!object || kivimap::Failed(object->get_Tag(&tag)) || tag.type() != VarType::I4 ||
+      tag.IsByRef()) {
+    return std::nullopt;
+  }
+  return tag.i4();
 }
 
 }  // namespace
@@ -34,7 +39,7 @@ std::size_t MailStore::AddFolder(const FixtureFolder& entry) {
   folders_.push_back(Folder{entry.name, entry.uid, entry.nextuid, entry.subscribed, {}, {}});
   for (const FixtureMessage& m : entry.messages) {
     folders_[index].messages.push_back(messages_.size());
-    messages_.push_back(Message{m.file, m.start, m.end, m.flags, m.uid});
+    messages_.push_back(m);
   }
   for (const FixtureFolder& child : entry.folders) {
     const std::size_t c = AddFolder(child);  // may grow folders_: index, not reference
@@ -43,23 +48,21 @@ std::size_t MailStore::AddFolder(const FixtureFolder& entry) {
   return index;
 }
 
-bool MailStore::FolderLink(IImapFolder* folder, std::size_t* node, std::int32_t* bits) {
-  Variant tag;
-  std::int32_t value = 0;
-  if (!folder || kivimap::Failed(folder->get_Tag(&tag)) || !ReadI4Tag(tag, &value) || value < 0) {
-    return false;
+std::optional<std::int32_t> MailStore::FolderTag(IImapFolder* folder) const {
+  const std::optional<std::int32_t> tag = I4Tag(folder);
+  if (!tag || *tag < 0 || static_cast<std::size_t>(*tag / 4) >= folders_.size()) {
+    return std::nullopt;
   }
-  *node = static_cast<std::size_t>(value / 4);
-  *bits = value % 4;
-  return true;
+  return tag;
 }
 
 void MailStore::FillCollection(IImapFolders* collection, const std::vector<std::size_t>& nodes) {
   for (std::size_t node : nodes) {
     Folder& stored = folders_[node];
     Ref<IImapFolder> folder;
-    if (kivimap::Failed(collection->Add(kivimap::ToWide(stored.name), &folder)) || !folder)
+    if (kivimap::Failed(collection->Add(kivimap::ToWide(stored.name), &folder)) || !folder) {
       continue;
+    }
     if (stored.uid) {
       folder->put_UID(*stored.uid);
     } else {
@@ -74,39 +77,35 @@ void MailStore::FillCollection(IImapFolders* collection, const std::vector<std::
 }
 
 void MailStore::FillRoot(IImapUser* user) {
-  if (!user) return;
-  Variant tag;
-  std::int32_t value = 0;
-  if (kivimap::Succeeded(user->get_Tag(&tag)) && ReadI4Tag(tag, &value) && value == kRootFilled) {
+  Ref<IImapFolders> root;
+  if (!user || I4Tag(user) == kRootFilled || kivimap::Failed(user->get_Folders(&root)) || !root) {
     return;
   }
-  Ref<IImapFolders> root;
-  if (kivimap::Failed(user->get_Folders(&root)) || !root) return;
   FillCollection(root.get(), top_);
   user->put_Tag(Variant(kRootFilled));
 }
 
 void MailStore::FillSubFolders(IImapFolder* folder) {
-  std::size_t node = 0;
-  std::int32_t bits = 0;
-  if (!FolderLink(folder, &node, &bits) || node >= folders_.size()) return;
-  if (bits & kSubFoldersFilled) return;
+  const std::optional<std::int32_t> tag = FolderTag(folder);
   Ref<IImapFolders> subs;
-  if (kivimap::Failed(folder->get_SubFolders(&subs)) || !subs) return;
-  FillCollection(subs.get(), folders_[node].children);
-  folder->put_Tag(Variant(static_cast<std::int32_t>(node * 4) | bits | kSubFoldersFilled));
+  if (!tag || (*tag & kSubFoldersFilled) || kivimap::Failed(folder->get_SubFolders(&subs)) ||
+      !subs) {
+    return;
+  }
+  FillCollection(subs.get(), folders_[*tag / 4].children);
+  folder->put_Tag(Variant(*tag | kSubFoldersFilled));
 }
 
 void MailStore::FillMessages(IImapFolder* folder) {
-  std::size_t node = 0;
-  std::int32_t bits = 0;
-  if (!FolderLink(folder, &node, &bits) || node >= folders_.size()) return;
-  if (bits & kMessagesFilled) return;
+  const std::optional<std::int32_t> tag = FolderTag(folder);
   Ref<IImapMessages> messages;
-  if (kivimap::Failed(folder->get_Messages(&messages)) || !messages) return;
-  Folder& stored = folders_[node];
+  if (!tag || (*tag & kMessagesFilled) || kivimap::Failed(folder->get_Messages(&messages)) ||
+      !messages) {
+    return;
+  }
+  Folder& stored = folders_[*tag / 4];
   for (std::size_t index : stored.messages) {
-    Message& m = messages_[index];
+    FixtureMessage& m = messages_[index];
     Ref<IImapMessage> message;
     if (kivimap::Failed(messages->Add(Variant(), &message)) || !message) continue;
     message->put_Filename(kivimap::ToWide(m.file));  // sets the range to the whole file
@@ -126,27 +125,21 @@ void MailStore::FillMessages(IImapFolder* folder) {
     }
     message->put_Tag(Variant(static_cast<std::int32_t>(index)));
   }
-  folder->put_Tag(Variant(static_cast<std::int32_t>(node * 4) | bits | kMessagesFilled));
+  folder->put_Tag(Variant(*tag | kMessagesFilled));
 }
 
 void MailStore::FlagsChanged(IImapMessage* message, std::int32_t new_flags) {
-  if (!message) return;
-  Variant tag;
-  std::int32_t index = 0;
-  if (kivimap::Failed(message->get_Tag(&tag)) || !ReadI4Tag(tag, &index) || index < 0 ||
-      static_cast<std::size_t>(index) >= messages_.size()) {
-    return;
+  const std::optional<std::int32_t> index = I4Tag(message);
+  if (index && *index >= 0 && static_cast<std::size_t>(*index) < messages_.size()) {
+    messages_[static_cast<std::size_t>(*index)].flags = new_flags;
   }
-  messages_[static_cast<std::size_t>(index)].flags = new_flags;
 }
 
 void MailStore::SubscriptionChanged(IImapFolder* folder) {
-  std::size_t node = 0;
-  std::int32_t bits = 0;
-  if (!FolderLink(folder, &node, &bits) || node >= folders_.size()) return;
+  const std::optional<std::int32_t> tag = FolderTag(folder);
   kivimap::VariantBool subscribed = kivimap::VariantFalse;
-  if (kivimap::Succeeded(folder->get_Subscribed(&subscribed))) {
-    folders_[node].subscribed = subscribed != kivimap::VariantFalse;
+  if (tag && kivimap::Succeeded(folder->get_Subscribed(&subscribed))) {
+    folders_[*tag / 4].subscribed = subscribed != kivimap::VariantFalse;
   }
 }
 
@@ -163,14 +156,8 @@ void WriteMessages(IImapMessages* messages, JsonWriter* out) {
     m->get_UID(&uid);
     m->get_Flags(&flags);
     m->get_Size(&size);
-    out->BeginObject()
-        .Key("uid")
-        .Int(uid)
-        .Key("flags")
-        .Int(flags)
-        .Key("size")
-        .Int(size)
-        .EndObject();
+    out->BeginObject().Key("uid").Int(uid).Key("flags").Int(flags);
+    out->Key("size").Int(size).EndObject();
   }
   out->EndArray();
 }

@@ -49,21 +49,14 @@ class MailStore {
     std::vector<std::size_t> messages;  // indexes into messages_
     std::vector<std::size_t> children;  // indexes into folders_
   };
-  struct Message {
-    std::string file;
-    std::optional<std::int32_t> start;
-    std::optional<std::int32_t> end;
-    std::int32_t flags = 0;
-    std::optional<std::int32_t> uid;
-  };
 
   std::size_t AddFolder(const FixtureFolder& entry);
   void FillCollection(kivimap::IImapFolders* collection, const std::vector<std::size_t>& nodes);
-  // The store folder a folder object stands for, with its fill bits; false when it has none.
-  static bool FolderLink(kivimap::IImapFolder* folder, std::size_t* node, std::int32_t* bits);
+  // The Tag of a folder object that stands for a store folder (index * 4 plus its fill bits).
+  std::optional<std::int32_t> FolderTag(kivimap::IImapFolder* folder) const;
 
   std::vector<Folder> folders_;
-  std::vector<Message> messages_;
+  std::vector<FixtureMessage> messages_;
   std::vector<std::size_t> top_;
 };
 

@@ -1,38 +1,21 @@
 #include "server_properties.h"
 
-#include <array>
-
 namespace fixture_host {
 namespace {
 
 using kivimap::IkivImapServer;
-using kivimap::Status;
-using kivimap::WideString;
-using Type = ServerPropertyInfo::Type;
 
-constexpr std::array<ServerPropertyInfo, 9> kProperties = {{
-    {"BindIP", Type::String,
-     [](IkivImapServer* s, const WideString& v) -> Status { return s->put_BindIP(v); }, nullptr},
-    {"Port", Type::Int32, nullptr,
-     [](IkivImapServer* s, std::int32_t v) -> Status { return s->put_Port(v); }},
-    {"GreetingMessage", Type::String,
-     [](IkivImapServer* s, const WideString& v) -> Status { return s->put_GreetingMessage(v); },
-     nullptr},
-    {"GoodbyeMessage", Type::String,
-     [](IkivImapServer* s, const WideString& v) -> Status { return s->put_GoodbyeMessage(v); },
-     nullptr},
-    {"Timeout", Type::Int32, nullptr,
-     [](IkivImapServer* s, std::int32_t v) -> Status { return s->put_Timeout(v); }},
-    {"DebugFile", Type::String,
-     [](IkivImapServer* s, const WideString& v) -> Status { return s->put_DebugFile(v); }, nullptr},
-    {"MyHostname", Type::String,
-     [](IkivImapServer* s, const WideString& v) -> Status { return s->put_MyHostname(v); },
-     nullptr},
-    {"MyIP", Type::String,
-     [](IkivImapServer* s, const WideString& v) -> Status { return s->put_MyIP(v); }, nullptr},
-    {"Version", Type::String,
-     [](IkivImapServer* s, const WideString& v) -> Status { return s->put_Version(v); }, nullptr},
-}};
+constexpr ServerPropertyInfo kProperties[] = {
+    {"BindIP", &IkivImapServer::put_BindIP, nullptr},
+    {"Port", nullptr, &IkivImapServer::put_Port},
+    {"GreetingMessage", &IkivImapServer::put_GreetingMessage, nullptr},
+    {"GoodbyeMessage", &IkivImapServer::put_GoodbyeMessage, nullptr},
+    {"Timeout", nullptr, &IkivImapServer::put_Timeout},
+    {"DebugFile", &IkivImapServer::put_DebugFile, nullptr},
+    {"MyHostname", &IkivImapServer::put_MyHostname, nullptr},
+    {"MyIP", &IkivImapServer::put_MyIP, nullptr},
+    {"Version", &IkivImapServer::put_Version, nullptr},
+};
 
 }  // namespace
 

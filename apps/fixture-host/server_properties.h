@@ -9,12 +9,13 @@
 namespace fixture_host {
 
 struct ServerPropertyInfo {
-  enum class Type { String, Int32 };
+  using IkivImapServer = kivimap::IkivImapServer;
   std::string_view name;
-  Type type;
-  // Exactly one of the two is set, matching type.
-  kivimap::Status (*set_string)(kivimap::IkivImapServer*, const kivimap::WideString&);
-  kivimap::Status (*set_int32)(kivimap::IkivImapServer*, std::int32_t);
+  // Exactly one of the two is set: the property's type.
+  kivimap::Status (IkivImapServer::*set_string)(const kivimap::WideString&);
+  kivimap::Status (IkivImapServer::*set_int32)(std::int32_t);
+
+  bool is_string() const { return set_string != nullptr; }
 };
 
 // nullptr for a name that is no settable property (names are compared exactly).

@@ -43,10 +43,9 @@ std::uint16_t ProbeFreePort() {
 }
 
 Status Apply(kivimap::IkivImapServer* server, const PropertySetting& s) {
-  if (s.property->type == ServerPropertyInfo::Type::Int32)
-    return s.property->set_int32(server, s.number);
-  return s.property->set_string(server,
-                                s.is_null ? kivimap::WideString::Null() : kivimap::ToWide(s.text));
+  if (!s.property->is_string()) return (server->*s.property->set_int32)(s.number);
+  return (server->*s.property->set_string)(s.is_null ? kivimap::WideString::Null()
+                                                     : kivimap::ToWide(s.text));
 }
 
 }  // namespace
