@@ -16,14 +16,12 @@ std::vector<std::string> Split(std::string text, int max_count) {
   return out;
 }
 
-struct Case {
-  const char* text;
-  int max_count;
-  std::vector<std::string> expected;
-};
-
 TEST(SplitArgumentsTest, Table) {
-  const Case cases[] = {
+  const struct {
+    const char* text;
+    int max_count;
+    std::vector<std::string> expected;
+  } cases[] = {
       {"joe secret", 2, {"joe", "secret"}},
       {"joe  secret", 2, {"joe", "secret"}},
       {"  joe   secret  ", 5, {"joe", "secret"}},
@@ -60,7 +58,7 @@ TEST(SplitArgumentsTest, Table) {
       {"a \"unclosed", 1, {"a"}},
       {"a b", 0, {}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(Split(c.text, c.max_count), c.expected) << "text: " << c.text;
   }
 }

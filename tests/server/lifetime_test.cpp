@@ -3,192 +3,131 @@
 // sanitizer build checks), and no timer is left running.
 #include <gtest/gtest.h>
 
-#include "server/recording_sink.h"
 #include "server/server_test_support.h"
 
 namespace kivimap::testing {
 namespace {
 
-class LifetimeTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    timers_before_ = EventLoop::ForThisThread().TimerCount();
-    ASSERT_EQ(server_.Start(), StatusOk);
-    server_->Advise(sink_.get(), &cookie_);
-  }
-  void TearDown() override {
-    if (server_.object) server_->Unadvise(cookie_);
-  }
+const std::string kGreeting = kDefaultGreeting;
+const std::string kLogout =
+    "* BYE Quillon Imap server version 1.0.0.7 terminating connection\r\n"
+    "a1 OK LOGOUT completed\r\n";
 
-  // Releases the test's (the host's) only reference to the server.
-  void ReleaseServer() { server_.object.Reset(); }
-  bool ServerGone() const { return !server_.object; }
-  bool NoTimersLeft() { return EventLoop::ForThisThread().TimerCount() == timers_before_; }
+enum Act { kRelease, kStop, kDisconnect, kDisconnectAndKeep };
 
-  TestServer server_;
-  Ref<RecordingSink> sink_{new RecordingSink};
-  std::uint32_t cookie_ = 0;
-  std::size_t timers_before_ = 0;
+struct Case {
+  const char* event;              // the event inside which the host acts
+  Act act;                        // what the host does there
+  const char* lines;              // what the client sends after connecting
+  std::string received;           // what the client gets before the connection closes
+  std::vector<std::string> tail;  // the last events fired
 };
 
-TEST_F(LifetimeTest, ReleasedInsideConnecting) {
-  sink_->on_connecting = [&](IImapUser*, std::int32_t*) { ReleaseServer(); };
-  Client client(server_.port);
-  EXPECT_TRUE(client.WaitClosed());
-  EXPECT_EQ(client.Drain(), "");
-  EXPECT_TRUE(ServerGone());
-}
-
-TEST_F(LifetimeTest, DisconnectInsideConnectingRefusesTheConnection) {
-  sink_->on_connecting = [&](IImapUser* user, std::int32_t*) {
-    EXPECT_EQ(user->Disconnect(), StatusOk);
+TEST(LifetimeTest, ReleaseOrDisconnectInsideAnEventEndsEverythingAfterIt) {
+  const std::string login_ok = kGreeting + "a1 OK LOGIN completed\r\n";
+  // Without a server LOGIN would still answer: the command must not run at all.
+  const char* login = "a1 LOGIN joe secret\r\na2 NOOP\r\n";
+  // clang-format off
+  const Case cases[] = {
+      {"Connecting", kRelease, "", "", {"Connecting 1"}},
+      {"StateChange", kRelease, "", kGreeting, {"StateChange 2 1"}},
+      {"Command", kRelease, login, kGreeting, {"Command a1 LOGIN joe secret"}},
+      {"Connected", kRelease, login, kGreeting, {"Connected joe secret 0"}},
+      {"Connected", kRelease, "a1 AUTHENTICATE PLAIN AGpvZQBzZWNyZXQ=\r\n", kGreeting,
+          {"Connected joe secret 0"}},
+      // The completion goes out before the root is listed.
+      {"ListFolders", kRelease, login, login_ok, {"ListFolders root"}},
+      {"Disconnected", kRelease, "a1 LOGOUT\r\n", kGreeting + kLogout, {"Disconnected"}},
+      // Stop drops every user without a goodbye or Disconnected.
+      {"Command", kStop, login, kGreeting, {"Command a1 LOGIN joe secret"}},
+      // No greeting and no service for a user disconnected before it was accepted.
+      {"Connecting", kDisconnect, "", "", {"Connecting 1", "Disconnected"}},
+      {"StateChange", kDisconnect, "", kGreeting, {"StateChange 2 1", "Disconnected"}},
+      {"Command", kDisconnect, login, kGreeting, {"Command a1 LOGIN joe secret", "Disconnected"}},
+      // The login itself completes on the user that is still there; only the socket is gone.
+      {"Connected", kDisconnectAndKeep, login, kGreeting,
+          {"Connected joe secret 0", "Disconnected", "ListFolders root"}},
+      {"ListFolders", kDisconnect, login, login_ok, {"ListFolders root", "Disconnected"}},
+      // Disconnect inside its own Disconnected does not recurse.
+      {"Disconnected", kDisconnectAndKeep, "a1 LOGOUT\r\n", kGreeting + kLogout,
+          {"Disconnected"}},
   };
-  Client client(server_.port);
-  EXPECT_TRUE(client.WaitClosed());
-  EXPECT_EQ(client.Drain(), "") << "no greeting for a user the host disconnected";
-  EXPECT_EQ(server_.UserCount(), 0);
-  EXPECT_EQ(sink_->Entries("Disconnected").size(), 1u);
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.event) + " " + std::to_string(c.act) + " " + c.lines);
+    const std::size_t timers_before = EventLoop::ForThisThread().TimerCount();
+    SinkServer server;
+    automation::Liveness alive(server.object.get());
+    const auto& log = server.sink->log;
+    Ref<IImapUser> kept;
+    Status status = StatusOk;
+    bool acted = false;
+    server.sink->on_event = [&](IImapUser* user, std::int32_t*, WideString*) {
+      if (log.back().rfind(c.event, 0) != 0 || std::exchange(acted, true)) return;
+      if (c.act == kRelease) return server.object.Reset();
+      if (c.act == kStop) return static_cast<void>(server->Stop());
+      if (c.act == kDisconnectAndKeep) kept = Ref<IImapUser>(user);
+      status = user->Disconnect();
+    };
+    Client client(server.port);
+    client.Send(c.lines);
+    EXPECT_EQ(client.ReadUntilClosed(), c.received);
+    EXPECT_TRUE(client.closed);
+    EXPECT_EQ(status, StatusOk);
+    ASSERT_GE(log.size(), c.tail.size());
+    EXPECT_EQ(std::vector<std::string>(log.end() - c.tail.size(), log.end()), c.tail);
+    const bool disconnected = c.act >= kDisconnect || c.event == std::string("Disconnected");
+    EXPECT_EQ(server.sink->Count("Disconnected"), disconnected ? 1u : 0u);
+    if (c.act == kRelease) {
+      EXPECT_TRUE(Pump([&] { return !alive.alive(); })) << "the server is destroyed";
+    } else {
+      EXPECT_EQ(server.UserCount(), 0);
+    }
+    std::int16_t index = 0;
+    EXPECT_EQ(kept ? kept->get_Index(&index) : StatusInvalidArg, StatusInvalidArg);
+    EXPECT_EQ(EventLoop::ForThisThread().TimerCount(), timers_before);
+  }
 }
 
-TEST_F(LifetimeTest, ReleasedInsideStateChange) {
-  sink_->on_state_change = [&](IImapUser*) { ReleaseServer(); };
-  Client client(server_.port);
-  EXPECT_EQ(client.ReadLine(), kDefaultGreeting);
-  EXPECT_TRUE(client.WaitClosed());
-  EXPECT_TRUE(NoTimersLeft());
+TEST(LifetimeTest, DisconnectAgainFiresAgainAndFailsWhenTheServerGoesInsideDisconnected) {
+  SinkServer server;
+  Client first(server);
+  Client second(server);
+  Ref<IImapUser> user = server.User(0);
+  Ref<IImapUser> other = server.User(1);
+  EXPECT_EQ(user->Disconnect(), StatusOk);
+  EXPECT_EQ(user->Disconnect(), StatusOk);
+  EXPECT_EQ(server.sink->Count("Disconnected"), 2u);
+  EXPECT_EQ(server.UserCount(), 1) << "the other user stays";
+  EXPECT_EQ(first.ReadUntilClosed(), "");
+
+  automation::Liveness alive(server.object.get());
+  server.sink->on_event = [&](IImapUser*, std::int32_t*, WideString*) { server.object.Reset(); };
+  EXPECT_EQ(other->Disconnect(), StatusFail);
+  EXPECT_EQ(second.ReadUntilClosed(), "");
+  EXPECT_TRUE(Pump([&] { return !alive.alive(); }));
+  // Disconnect again finds no server: success at once, no event.
+  EXPECT_EQ(other->Disconnect(), StatusOk);
+  EXPECT_EQ(server.sink->Count("Disconnected"), 3u);
 }
 
-TEST_F(LifetimeTest, ReleasedInsideCommand) {
-  server_->put_Timeout(60);
-  Client client = Greeted(server_);
-  sink_->on_command = [&](IImapUser*, WideString*) { ReleaseServer(); };
-  client.Send("a1 NOOP\r\na2 NOOP\r\n");
-  EXPECT_TRUE(client.WaitClosed());
-  EXPECT_EQ(client.Drain(), "") << "no response after the server is gone";
-  EXPECT_EQ(sink_->Entries("Command").size(), 1u) << "the second line is not dispatched";
-  EXPECT_TRUE(NoTimersLeft()) << "the idle timer is not re-armed";
-}
-
-TEST_F(LifetimeTest, ReleasedInsideConnected) {
-  Client client = Greeted(server_);
-  sink_->on_connected = [&](IImapUser*, std::int32_t*) { ReleaseServer(); };
-  client.Send("a1 LOGIN joe secret\r\n");
-  EXPECT_TRUE(client.WaitClosed());
-  EXPECT_EQ(client.Drain(), "");
-  EXPECT_TRUE(sink_->Entries("ListFolders").empty());
-  EXPECT_TRUE(NoTimersLeft());
-}
-
-TEST_F(LifetimeTest, ReleasedInsideListFolders) {
-  Client client = Greeted(server_);
-  sink_->on_list_folders = [&](IImapUser*) { ReleaseServer(); };
-  client.Send("a1 LOGIN joe secret\r\na2 NOOP\r\n");
-  EXPECT_EQ(client.ReadLine(), "a1 OK LOGIN completed\r\n");
-  EXPECT_TRUE(client.WaitClosed());
-  EXPECT_EQ(client.Drain(), "");
-  EXPECT_TRUE(NoTimersLeft());
-}
-
-TEST_F(LifetimeTest, ReleasedInsideDisconnected) {
-  Client client = Greeted(server_);
-  sink_->on_disconnected = [&](IImapUser*) { ReleaseServer(); };
-  client.Send("a1 LOGOUT\r\n");
-  EXPECT_TRUE(client.WaitClosed());
-  EXPECT_TRUE(Pump([&] { return ServerGone(); }));
-}
-
-TEST_F(LifetimeTest, ReleasedWhileTheHostKeepsTheUser) {
+TEST(LifetimeTest, AUserTheHostKeepsOutlivesItsServer) {
+  SinkServer server;
   Ref<IImapUser> kept;
-  sink_->on_connecting = [&](IImapUser* user, std::int32_t*) { kept = Ref<IImapUser>(user); };
-  Client client = Greeted(server_);
-  ReleaseServer();
-  // The connection outlives its server: lines are dropped, Send still reaches the client.
-  client.Send("a1 NOOP\r\n");
-  EXPECT_EQ(client.Drain(), "");
-  EXPECT_EQ(kept->Send(u"* direct\r\n"), StatusOk);
-  EXPECT_EQ(client.ReadLine(), "* direct\r\n");
-  EXPECT_EQ(kept->Disconnect(), StatusOk) << "without a server, at once";
-  client.Close();
-  Settle();
-  kept.Reset();
-}
-
-TEST_F(LifetimeTest, StopInsideCommand) {
-  Client client = Greeted(server_);
-  sink_->on_command = [&](IImapUser*, WideString*) { server_->Stop(); };
-  client.Send("a1 NOOP\r\n");
-  EXPECT_TRUE(client.WaitClosed());
-  EXPECT_EQ(client.Drain(), "");
-  EXPECT_EQ(server_.UserCount(), 0);
-  EXPECT_TRUE(sink_->Entries("Disconnected").empty());
-}
-
-TEST_F(LifetimeTest, DisconnectInsideCommand) {
-  Client client = Greeted(server_);
-  Status status = StatusFail;
-  sink_->on_command = [&](IImapUser* user, WideString*) { status = user->Disconnect(); };
-  client.Send("a1 NOOP\r\n");
-  EXPECT_TRUE(client.WaitClosed());
-  EXPECT_EQ(client.Drain(), "");
-  EXPECT_EQ(status, StatusOk);
-  EXPECT_EQ(server_.UserCount(), 0);
-  EXPECT_EQ(sink_->Entries("Disconnected").size(), 1u);
-}
-
-TEST_F(LifetimeTest, DisconnectInsideConnectedOfAUserTheHostKeeps) {
-  Client client = Greeted(server_);
-  Ref<IImapUser> kept;
-  sink_->on_connected = [&](IImapUser* user, std::int32_t*) {
+  server.sink->on_event = [&](IImapUser* user, std::int32_t*, WideString*) {
     kept = Ref<IImapUser>(user);
-    user->Disconnect();
   };
-  client.Send("a1 LOGIN joe secret\r\n");
-  EXPECT_TRUE(client.WaitClosed());
+  Client client(server);
+  server.object.Reset();
+  // The connection outlives its server: lines are dropped, Send still reaches the client as is.
+  client.Send("a1 NOOP\r\n");
   EXPECT_EQ(client.Drain(), "");
-  // The login itself completes on the user that is still there; only the socket is gone.
-  const auto tail = std::vector<std::string>(sink_->log.end() - 3, sink_->log.end());
-  EXPECT_EQ(tail, (std::vector<std::string>{"Connected joe secret 0", "Disconnected",
-                                            "ListFolders root"}));
-  WideString name;
-  kept->get_Username(&name);
-  EXPECT_EQ(name.ToNarrow(), "joe");
-  std::int16_t index = 0;
-  EXPECT_EQ(kept->get_Index(&index), StatusInvalidArg);
-  EXPECT_TRUE(NoTimersLeft());
-}
-
-TEST_F(LifetimeTest, DisconnectInsideItsOwnDisconnectedEventDoesNotRecurse) {
-  Client client = Greeted(server_);
-  int depth = 0;
-  sink_->on_disconnected = [&](IImapUser* user) {
-    ++depth;
-    EXPECT_EQ(user->Disconnect(), StatusOk);
-    --depth;
-  };
-  client.Close();
-  ASSERT_TRUE(Pump([&] { return server_.UserCount() == 0; }));
-  EXPECT_EQ(sink_->Entries("Disconnected").size(), 1u);
-}
-
-TEST_F(LifetimeTest, DisconnectReportsFailureWhenTheServerGoesInsideDisconnected) {
-  Client client = Greeted(server_);
-  Ref<IImapUser> user = server_.User(0);
-  sink_->on_disconnected = [&](IImapUser*) { ReleaseServer(); };
-  EXPECT_EQ(user->Disconnect(), StatusFail);
-  EXPECT_TRUE(client.WaitClosed());
-  EXPECT_TRUE(ServerGone());
-  // A second Disconnect finds no server: success at once, no event.
-  EXPECT_EQ(user->Disconnect(), StatusOk);
-}
-
-TEST_F(LifetimeTest, DisconnectOfAClosedUserFiresAgainAndRemovesNothingMore) {
-  Client client = Greeted(server_);
-  Ref<IImapUser> user = server_.User(0);
-  EXPECT_EQ(user->Disconnect(), StatusOk);
-  EXPECT_EQ(user->Disconnect(), StatusOk);
-  EXPECT_EQ(sink_->Entries("Disconnected").size(), 2u);
-  EXPECT_EQ(server_.UserCount(), 0);
-  EXPECT_TRUE(client.WaitClosed());
+  EXPECT_EQ(kept->Send(u"* direct"), StatusOk);
+  EXPECT_EQ(client.Read(8), "* direct");
+  EXPECT_EQ(kept->Disconnect(), StatusOk) << "without a server, at once";
+  kept.Reset();
+  EXPECT_EQ(client.ReadUntilClosed(), "");
+  EXPECT_TRUE(client.closed) << "the last reference takes the socket with it";
 }
 
 }  // namespace
