@@ -306,7 +306,16 @@ Status ImapUser::putref_Folders(IImapFolders* value) {
 
 Status ImapUser::Disconnect() {
   UserHost* host = host_.get();
-  if (!host) return StatusOk;
+  if (!host) {
+    // No server to tell: nothing fires, but a connection that outlived its server still ends,
+    // rather than staying open after the host was told it was disconnected.
+    if (connection_) {
+      connection_->DiscardNotifications();
+      connection_->CloseSocket();
+      DropConnection();
+    }
+    return StatusOk;
+  }
   // A host that disconnects the user from inside its own Disconnected event would otherwise
   // recurse without end.
   if (firing_disconnected_) return StatusOk;

@@ -125,9 +125,22 @@ TEST(LifetimeTest, AUserTheHostKeepsOutlivesItsServer) {
   EXPECT_EQ(kept->Send(u"* direct"), StatusOk);
   EXPECT_EQ(client.Read(8), "* direct");
   EXPECT_EQ(kept->Disconnect(), StatusOk) << "without a server, at once";
+  EXPECT_EQ(client.ReadUntilClosed(), "");
+  EXPECT_TRUE(client.closed) << "Disconnect ends the connection even without a server";
+  EXPECT_EQ(server.sink->Count("Disconnected"), 0u);
+}
+
+TEST(LifetimeTest, TheLastReferenceToAUserClosesItsConnection) {
+  SinkServer server;
+  Ref<IImapUser> kept;
+  server.sink->on_event = [&](IImapUser* user, std::int32_t*, WideString*) {
+    kept = Ref<IImapUser>(user);
+  };
+  Client client(server);
+  server.object.Reset();
   kept.Reset();
   EXPECT_EQ(client.ReadUntilClosed(), "");
-  EXPECT_TRUE(client.closed) << "the last reference takes the socket with it";
+  EXPECT_TRUE(client.closed);
 }
 
 }  // namespace
