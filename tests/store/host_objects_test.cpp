@@ -1,19 +1,15 @@
-// Late-bound use of every store class: members found by name and called by dispatch id.
+// The store classes as a host or a script sees them: members called by dispatch id, with the
+// conversions late-bound callers rely on; the objects the factories make; automation dates.
 #include <string>
+#include <vector>
 
-#include "store/folders.h"
-#include "store/messages.h"
 #include "store_test_support.h"
 
-namespace kivimap::store {
+namespace kivimap::store::testing {
 namespace {
 
-using testing::N;
-using testing::TempDir;
-using testing::W;
-
-constexpr InvokeFlags kGet = DispatchPropertyGet;
-constexpr InvokeFlags kCall = DispatchMethod | DispatchPropertyGet;
+constexpr InvokeFlags kGet = DispatchMethod | DispatchPropertyGet;
+constexpr InvokeFlags kPut = DispatchPropertyPut;
 
 Variant Call(IDispatch* object, DispId id, InvokeFlags kind, std::vector<Variant> args = {},
              Status expected = StatusOk) {
@@ -23,113 +19,87 @@ Variant Call(IDispatch* object, DispId id, InvokeFlags kind, std::vector<Variant
   return result;
 }
 
-DispId IdOf(IDispatch* object, std::u16string_view name) {
-  DispId id = -99;
-  EXPECT_EQ(object->GetIDsOfNames(name, &id), StatusOk);
-  return id;
+Variant I2(std::int16_t value) { return value; }
+Variant I4(std::int32_t value) { return value; }
+
+// Each property is put by id (unless put is Empty), then read back by id.
+struct Property {
+  DispId id;
+  Variant put, want;
+};
+void ExpectProperties(IDispatch* object, std::initializer_list<Property> properties) {
+  for (const Property& p : properties) {
+    if (!p.put.IsEmpty()) Call(object, p.id, kPut, {p.put});
+    EXPECT_TRUE(Call(object, p.id, kGet) == p.want) << "dispid " << p.id;
+  }
 }
 
-TEST(DispatchTest, FoldersAndFolders) {
-  Ref<IImapFolders> folders;
-  ASSERT_EQ(CreateImapFolders(&folders), StatusOk);
-  EXPECT_EQ(IdOf(folders.get(), u"removeall"), 4);
-  DispId unused;
-  EXPECT_EQ(folders->GetIDsOfNames(u"Nope", &unused), StatusUnknownName);
-
-  Variant added = Call(folders.get(), 2, DispatchMethod, {Variant(u"Work")});
-  ASSERT_EQ(added.type(), VarType::Dispatch);
-  IDispatch* work = added.dispatch();
-  Call(folders.get(), 2, DispatchMethod, {Variant(u"Home")});
-  EXPECT_EQ(Call(folders.get(), 1, kGet).i2(), 2);
-  EXPECT_EQ(Call(folders.get(), DispIdValue, kCall, {Variant(u"Work")}).dispatch(), work);
-  EXPECT_EQ(Call(folders.get(), DispIdValue, kGet, {Variant(std::int16_t{1})}).type(),
-            VarType::Dispatch);
-  Call(folders.get(), DispIdValue, kGet, {Variant(std::int16_t{2})}, StatusInvalidArg);
-  Call(folders.get(), DispIdValue, kGet, {}, StatusBadParamCount);
-  Call(folders.get(), 77, kGet, {}, StatusMemberNotFound);
-
-  // The folder's own members.
-  Call(work, 1, DispatchPropertyPut, {Variant(u"Job")});
-  EXPECT_EQ(Call(work, IdOf(work, u"Name"), kGet).bstr(), WideString(u"Job"));
-  EXPECT_EQ(Call(work, 8, kGet).bstr(), WideString(u"/Job"));
-  Call(work, 7, DispatchPropertyPut, {Variant(true)});
-  Variant subscribed = Call(work, 7, kGet);
-  EXPECT_EQ(subscribed.type(), VarType::Bool);
-  EXPECT_EQ(subscribed.boolean(), VariantTrue);
-  Call(work, 9, DispatchPropertyPut, {Variant(std::int32_t{12})});
-  EXPECT_EQ(Call(work, 9, kGet).i4(), 12);
-  Call(work, 5, DispatchPropertyPut, {Variant(std::int16_t{77})});
-  EXPECT_EQ(Call(work, 5, kGet).i4(), 77);
-  Call(work, 6, DispatchPropertyPut, {Variant(u"loc")});
-  EXPECT_EQ(Call(work, 6, kGet).bstr(), WideString(u"loc"));
-  Call(work, 4, DispatchPropertyPutRef, {Variant(std::int32_t{3})});
-  EXPECT_EQ(Call(work, 4, kGet).i4(), 3);
-  EXPECT_EQ(Call(work, 2, kGet).type(), VarType::Dispatch);
-  EXPECT_EQ(Call(work, 3, kGet).type(), VarType::Dispatch);
-  Call(work, 8, DispatchPropertyPut, {Variant(u"/x")}, StatusInvalidArg);  // Path is read-only
-  Call(work, 1, DispatchPropertyPut, {Variant(std::int32_t{5})}, StatusInvalidArg);
-
-  Call(folders.get(), 3, DispatchMethod, {Variant(work)});
-  EXPECT_EQ(Call(folders.get(), 1, kGet).i2(), 1);
-  Call(folders.get(), 4, DispatchMethod);
-  EXPECT_EQ(Call(folders.get(), 1, kGet).i2(), 0);
-}
-
-TEST(DispatchTest, MessagesMessageAndHeaders) {
+TEST(DispatchTest, MembersByIdWithTheConversionsScriptsRelyOn) {
   TempDir dir;
   const std::string file = dir.Write("m", "Subject: late\r\nFrom: ann\r\n\r\nbound\r\n");
-  Ref<IImapMessages> messages;
-  ASSERT_EQ(CreateImapMessages(&messages), StatusOk);
+  Ref<IImapFolders> folders;
+  ASSERT_EQ(CreateImapFolders(&folders), StatusOk);
+  const Variant work = Call(folders.get(), 2, DispatchMethod, {u"Work"});  // Add
+  EXPECT_TRUE(Call(folders.get(), DispIdValue, kGet, {u"Work"}) == work);
+  IDispatch* folder = work.dispatch();
+  // Name and Path; UID takes a 16-bit value; Subscribed is stored as 0/1 and read as a boolean.
+  ExpectProperties(folder, {{1, u"Job", u"Job"}, {8, {}, u"/Job"}, {5, I2(77), I4(77)}});
+  ExpectProperties(folder, {{7, I2(5), true}, {7, I2(0), false}});
+  Call(folder, 4, DispatchPropertyPutRef, {I4(3)});  // Tag
+  ExpectProperties(folder, {{4, {}, I4(3)}});
+  Call(folder, 8, kPut, {u"/x"}, StatusInvalidArg);  // Path is read-only
 
-  // Add without an argument creates a message.
-  Variant created = Call(messages.get(), 2, DispatchMethod);
-  ASSERT_EQ(created.type(), VarType::Dispatch);
-  IDispatch* message = created.dispatch();
-  EXPECT_EQ(Call(messages.get(), 1, kGet).i2(), 1);
-  EXPECT_EQ(Call(messages.get(), DispIdValue, kGet, {Variant(std::int16_t{0})}).dispatch(),
-            message);
-  Call(messages.get(), DispIdValue, kGet, {Variant(std::int16_t{1})}, StatusInvalidArg);
-  Call(messages.get(), 2, DispatchMethod, {Variant(), Variant()}, StatusBadParamCount);
+  // Messages.Add without an argument makes a message: Filename, Size, EndPosition, Index, Text
+  // and Body; then its Headers, a field by name, and their texts.
+  const Variant message = Call(Call(folder, 2, kGet).dispatch(), 2, DispatchMethod);
+  IDispatch* m = message.dispatch();
+  ExpectProperties(m, {{3, W(file), W(file)}, {2, {}, I4(35)}, {5, I4(30), I4(30)}});
+  ExpectProperties(m, {{6, {}, I2(0)}, {9, {}, u"bound\r\n"}, {DispIdValue, {}, W(ReadAll(file))}});
+  Call(m, 2, kPut, {I4(1)}, StatusInvalidArg);  // Size is read-only
+  const Variant fields = Call(m, 10, kGet);
+  ExpectProperties(fields.dispatch(), {{4, {}, I2(2)}, {5, {}, u"Subject: late\r\nFrom: ann\r\n"}});
+  IDispatch* from = Call(fields.dispatch(), DispIdValue, kGet, {u"FROM"}).dispatch();
+  ExpectProperties(from, {{DispIdValue, {}, u"From: ann"}, {1, {}, u"From"}, {2, {}, u"ann"}});
+}
 
-  Call(message, 3, DispatchPropertyPut, {Variant(W(file))});
-  EXPECT_EQ(N(Call(message, 3, kGet).bstr()), file);
-  EXPECT_EQ(Call(message, 2, kGet).i4(), 35);
-  Call(message, 4, DispatchPropertyPut, {Variant(std::int32_t{1})});
-  EXPECT_EQ(Call(message, 4, kGet).i4(), 1);
-  EXPECT_EQ(Call(message, 5, kGet).i4(), 35);
-  Call(message, 5, DispatchPropertyPut, {Variant(std::int32_t{30})});
-  EXPECT_EQ(Call(message, 2, kGet).i4(), 29);
-  Call(message, 4, DispatchPropertyPut, {Variant(std::int32_t{0})});
-  EXPECT_EQ(Call(message, 6, kGet).i2(), 0);
-  Call(message, 7, DispatchPropertyPut, {Variant(std::int32_t{Seen | Flagged})});
-  EXPECT_EQ(Call(message, 7, kGet).i4(), 3);
-  Call(message, 8, DispatchPropertyPut, {Variant(std::int32_t{501})});
-  EXPECT_EQ(Call(message, 8, kGet).i4(), 501);
-  Call(message, 1, DispatchPropertyPut, {Variant(u"tag")});
-  EXPECT_EQ(Call(message, 1, kGet).bstr(), WideString(u"tag"));
-  EXPECT_EQ(N(Call(message, DispIdValue, kGet).bstr()), testing::ReadAll(file));
-  EXPECT_EQ(Call(message, 9, kGet).bstr(), WideString(u"bound\r\n"));
-  EXPECT_EQ(Call(message, 11, kGet).type(), VarType::Dispatch);
-  Variant headers = Call(message, 10, kGet);
-  ASSERT_EQ(headers.type(), VarType::Dispatch);
-  Call(message, 2, DispatchPropertyPut, {Variant(std::int32_t{1})}, StatusInvalidArg);
+// Tag must hold the value itself: a reference to the caller's variable would dangle.
+template <class Object>
+void ExpectTagKeepsAValue(Object* object) {
+  std::int32_t host_variable = 5;
+  ASSERT_EQ(object->put_Tag(Variant::ByRef(&host_variable)), StatusOk);
+  host_variable = 6;
+  Variant tag;
+  ASSERT_EQ(object->get_Tag(&tag), StatusOk);
+  EXPECT_TRUE(tag == I4(5));  // by value, not by reference
+}
 
-  IDispatch* fields = headers.dispatch();
-  EXPECT_EQ(Call(fields, 4, kGet).i2(), 2);
-  EXPECT_EQ(Call(fields, 5, kCall).bstr(), WideString(u"Subject: late\r\nFrom: ann\r\n"));
-  Variant from = Call(fields, DispIdValue, kGet, {Variant(u"FROM")});
-  ASSERT_EQ(from.type(), VarType::Dispatch);
-  EXPECT_EQ(Call(from.dispatch(), DispIdValue, kCall).bstr(), WideString(u"From: ann"));
-  EXPECT_EQ(Call(from.dispatch(), 1, kGet).bstr(), WideString(u"From"));
-  EXPECT_EQ(Call(from.dispatch(), 2, kGet).bstr(), WideString(u"ann"));
-  EXPECT_EQ(IdOf(from.dispatch(), u"value"), 2);
-  EXPECT_EQ(IdOf(fields, u"TOSTRING"), 5);
+TEST(HostObjectsTest, FactoriesMakeEmptyObjectsThatKeepATagByValue) {
+  Ref<IImapFolder> folder;
+  Ref<IImapMessage> message;
+  Ref<IImapMessageHeader> header;
+  Ref<IImapUser> user;
+  ASSERT_EQ(CreateImapFolder(&folder), StatusOk);
+  ASSERT_EQ(CreateImapMessage(&message), StatusOk);
+  ASSERT_EQ(CreateImapMessageHeader(&header), StatusOk);
+  ASSERT_EQ(CreateImapUser(&user), StatusOk);
+  ExpectProperties(folder.get(), {{9, {}, I4(1)}, {7, {}, false}});  // NextMessageUID, Subscribed
+  ExpectProperties(header.get(), {{DispIdValue, {}, u": "}});
+  ExpectProperties(user.get(), {{2, u"joe", u"joe"}, {8, {}, I4(StateConnecting)}});
+  ExpectProperties(user.get(), {{6, Variant::FromDate(45000.25), Variant::FromDate(45000.25)}});
+  Call(user.get(), 8, kPut, {I4(1)}, StatusInvalidArg);  // State is read-only
+  ExpectTagKeepsAValue(folder.get());
+  ExpectTagKeepsAValue(message.get());
+  ExpectTagKeepsAValue(user.get());
+}
 
-  Call(messages.get(), 3, DispatchMethod, {Variant(std::int16_t{0})});
-  EXPECT_EQ(Call(messages.get(), 1, kGet).i2(), 0);
-  Call(messages.get(), 3, DispatchMethod, {Variant(message)}, StatusInvalidArg);
-  Call(messages.get(), 4, DispatchMethod);
+TEST(UserTest, AutomationDatesFollowTheCalendar) {
+  EXPECT_DOUBLE_EQ(AutomationDate(1899, 12, 30, 0, 0, 0), 0.0);
+  EXPECT_DOUBLE_EQ(AutomationDate(2000, 1, 1, 0, 0, 0), 36526.0);
+  EXPECT_DOUBLE_EQ(AutomationDate(2024, 2, 29, 0, 0, 0), 45351.0);
+  EXPECT_DOUBLE_EQ(AutomationDate(2024, 3, 1, 0, 0, 0), 45352.0);
+  EXPECT_NEAR(AutomationDate(2026, 12, 5, 14, 30, 15), 46361.0 + 52215.0 / 86400.0, 1e-9);
+  EXPECT_NEAR(AutomationDate(1800, 3, 1, 12, 0, 0), -36463.5, 1e-9);  // time counts away from 0
 }
 
 }  // namespace
-}  // namespace kivimap::store
+}  // namespace kivimap::store::testing

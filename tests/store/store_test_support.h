@@ -1,5 +1,5 @@
-// Shared by the store tests: a temporary directory with real files, and stand-ins for the
-// user and server objects that the store only links to.
+// Shared by the store tests: a temporary directory with real files, readers for a message's
+// text and parts, and a stand-in for the server a user links to.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,7 +12,10 @@
 
 #include "automation/dispatch_object.h"
 #include "kivimap/interfaces.h"
-#include "store/owner_link.h"
+#include "store/messages.h"
+#include "store/user.h"
+#include "store/user_host.h"
+#include "store/users.h"
 
 namespace kivimap::store::testing {
 
@@ -53,79 +56,69 @@ inline std::string ReadAll(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+inline Ref<ImapMessage> MessageOn(const std::string& path) {
+  Ref<ImapMessage> message = ImapMessage::Create();
+  EXPECT_EQ(message->put_Filename(W(path)), StatusOk);
+  return message;
+}
 
-// A server object that does nothing; the store only keeps non-owning links to it.
-class StubServer final : public automation::DispatchObject<IkivImapServer> {
+inline std::string TextOf(IImapMessage* message) {
+  WideString text;
+  EXPECT_EQ(message->get_Text(&text), StatusOk);
+  return N(text);
+}
+
+inline ImapMessages& PartsOf(ImapMessage& message) {
+  Ref<IImapMessages> parts;
+  EXPECT_EQ(message.get_Parts(&parts), StatusOk);
+  return *ImapMessages::FromInterface(parts.get());
+}
+
+// A server that does nothing but exist: users link to it, and through them folders and messages.
+class StubServer final : public automation::DispatchObject<IkivImapServer>, public UserHost {
  public:
-  Status GetIDsOfNames(std::u16string_view, DispId*) override { return StatusNotImplemented; }
-  Status Invoke(DispId, InvokeFlags, DispParams&, Variant*) override {
-    return StatusNotImplemented;
-  }
-  Status get_BindIP(WideString*) override { return StatusNotImplemented; }
-  Status put_BindIP(const WideString&) override { return StatusNotImplemented; }
-  Status get_GoodbyeMessage(WideString*) override { return StatusNotImplemented; }
-  Status put_GoodbyeMessage(const WideString&) override { return StatusNotImplemented; }
-  Status get_GreetingMessage(WideString*) override { return StatusNotImplemented; }
-  Status put_GreetingMessage(const WideString&) override { return StatusNotImplemented; }
-  Status get_Port(std::int32_t*) override { return StatusNotImplemented; }
-  Status put_Port(std::int32_t) override { return StatusNotImplemented; }
-  Status get_Timeout(std::int32_t*) override { return StatusNotImplemented; }
-  Status put_Timeout(std::int32_t) override { return StatusNotImplemented; }
-  Status get_MyHostname(WideString*) override { return StatusNotImplemented; }
-  Status put_MyHostname(const WideString&) override { return StatusNotImplemented; }
-  Status get_MyIP(WideString*) override { return StatusNotImplemented; }
-  Status put_MyIP(const WideString&) override { return StatusNotImplemented; }
-  Status get_Version(WideString*) override { return StatusNotImplemented; }
-  Status put_Version(const WideString&) override { return StatusNotImplemented; }
-  Status get_Users(Ref<IImapUsers>*) override { return StatusNotImplemented; }
-  Status Start() override { return StatusNotImplemented; }
-  Status Stop() override { return StatusNotImplemented; }
-  Status get_DebugFile(WideString*) override { return StatusNotImplemented; }
-  Status put_DebugFile(const WideString&) override { return StatusNotImplemented; }
-  Status Advise(IDispatch*, std::uint32_t*) override { return StatusNotImplemented; }
-  Status Unadvise(std::uint32_t) override { return StatusNotImplemented; }
-  Status AdvisePropertyNotify(IPropertyNotifySink*, std::uint32_t*) override {
-    return StatusNotImplemented;
-  }
-  Status UnadvisePropertyNotify(std::uint32_t) override { return StatusNotImplemented; }
+  IkivImapServer* Server() override { return this; }
+  ImapUsers& Users() override { return *users_; }
+  bool DispatchReceived(ImapUser&, const char*, std::size_t) override { return true; }
+  bool FireStateChange(ImapUser&, std::int32_t, std::int32_t) override { return true; }
+  bool FireDisconnected(ImapUser&) override { return true; }
+  std::int32_t Timeout() override { return 0; }
+  bool DebugLogEnabled() override { return false; }
+  void DebugLog(std::string_view) override {}
+
+  static constexpr Status kNo = StatusNotImplemented;
+  Status GetIDsOfNames(std::u16string_view, DispId*) override { return kNo; }
+  Status Invoke(DispId, InvokeFlags, DispParams&, Variant*) override { return kNo; }
+  Status get_BindIP(WideString*) override { return kNo; }
+  Status put_BindIP(const WideString&) override { return kNo; }
+  Status get_GoodbyeMessage(WideString*) override { return kNo; }
+  Status put_GoodbyeMessage(const WideString&) override { return kNo; }
+  Status get_GreetingMessage(WideString*) override { return kNo; }
+  Status put_GreetingMessage(const WideString&) override { return kNo; }
+  Status get_Port(std::int32_t*) override { return kNo; }
+  Status put_Port(std::int32_t) override { return kNo; }
+  Status get_Timeout(std::int32_t*) override { return kNo; }
+  Status put_Timeout(std::int32_t) override { return kNo; }
+  Status get_MyHostname(WideString*) override { return kNo; }
+  Status put_MyHostname(const WideString&) override { return kNo; }
+  Status get_MyIP(WideString*) override { return kNo; }
+  Status put_MyIP(const WideString&) override { return kNo; }
+  Status get_Version(WideString*) override { return kNo; }
+  Status put_Version(const WideString&) override { return kNo; }
+  Status get_Users(Ref<IImapUsers>*) override { return kNo; }
+  Status Start() override { return kNo; }
+  Status Stop() override { return kNo; }
+  Status get_DebugFile(WideString*) override { return kNo; }
+  Status put_DebugFile(const WideString&) override { return kNo; }
+  Status Advise(IDispatch*, std::uint32_t*) override { return kNo; }
+  Status Unadvise(std::uint32_t) override { return kNo; }
+  Status AdvisePropertyNotify(IPropertyNotifySink*, std::uint32_t*) override { return kNo; }
+  Status UnadvisePropertyNotify(std::uint32_t) override { return kNo; }
   bool IsDirty() override { return false; }
   void SetDirty(bool) override {}
-};
-
-// A user that names its server the way the real user object does, through UserLink.
-class StubUser final : public automation::DispatchObject<IImapUser>, public UserLink {
- public:
-  explicit StubUser(IkivImapServer* server) : server_(server) {}
-  IkivImapServer* LinkedServer() override { return server_.get(); }
-
-  Status GetIDsOfNames(std::u16string_view, DispId*) override { return StatusNotImplemented; }
-  Status Invoke(DispId, InvokeFlags, DispParams&, Variant*) override {
-    return StatusNotImplemented;
-  }
-  Status get_Hostname(WideString*) override { return StatusNotImplemented; }
-  Status put_Hostname(const WideString&) override { return StatusNotImplemented; }
-  Status get_Username(WideString*) override { return StatusNotImplemented; }
-  Status put_Username(const WideString&) override { return StatusNotImplemented; }
-  Status get_Password(WideString*) override { return StatusNotImplemented; }
-  Status put_Password(const WideString&) override { return StatusNotImplemented; }
-  Status get_BytesUpload(std::int32_t*) override { return StatusNotImplemented; }
-  Status put_BytesUpload(std::int32_t) override { return StatusNotImplemented; }
-  Status get_BytesDownload(std::int32_t*) override { return StatusNotImplemented; }
-  Status put_BytesDownload(std::int32_t) override { return StatusNotImplemented; }
-  Status get_TimeConnected(Date*) override { return StatusNotImplemented; }
-  Status put_TimeConnected(Date) override { return StatusNotImplemented; }
-  Status get_Tag(Variant*) override { return StatusNotImplemented; }
-  Status put_Tag(const Variant&) override { return StatusNotImplemented; }
-  Status get_State(std::int32_t*) override { return StatusNotImplemented; }
-  Status get_Index(std::int16_t*) override { return StatusNotImplemented; }
-  Status get_Folders(Ref<IImapFolders>*) override { return StatusNotImplemented; }
-  Status putref_Folders(IImapFolders*) override { return StatusNotImplemented; }
-  Status Disconnect() override { return StatusNotImplemented; }
-  Status Send(const WideString&) override { return StatusNotImplemented; }
 
  private:
-  automation::WeakRef<IkivImapServer> server_;
+  Ref<ImapUsers> users_{new ImapUsers};
 };
 
 }  // namespace kivimap::store::testing
