@@ -63,20 +63,9 @@ WideString ImapFolder::Path() const {
   return WideString(path);
 }
 
-Status ImapFolder::get_Name(WideString* out) {
-  if (!out) return StatusPointer;
-  return GuardedCall([&] {
-    *out = name_.IsNull() ? WideString::Empty() : name_;
-    return StatusOk;
-  });
-}
+Status ImapFolder::get_Name(WideString* out) { return CopyNameOut(name_, out); }
 
-Status ImapFolder::put_Name(const WideString& value) {
-  return GuardedCall([&] {
-    name_ = value;
-    return StatusOk;
-  });
-}
+Status ImapFolder::put_Name(const WideString& value) { return CopyIn(value, &name_); }
 
 Status ImapFolder::get_Messages(Ref<IImapMessages>* out) {
   if (out) *out = Ref<IImapMessages>(messages_.get());
@@ -88,46 +77,20 @@ Status ImapFolder::get_SubFolders(Ref<IImapFolders>* out) {
   return StatusOk;
 }
 
-Status ImapFolder::get_Tag(Variant* out) {
-  return GuardedCall([&] {
-    if (out) *out = tag_;
-    return StatusOk;
-  });
-}
+Status ImapFolder::get_Tag(Variant* out) { return tag_.Get(out); }
 
-// The stored copy holds the value itself: a reference to the caller's variable would dangle.
-Status ImapFolder::put_Tag(const Variant& value) {
-  return GuardedCall([&] {
-    tag_ = value.Deref();
-    return StatusOk;
-  });
-}
+Status ImapFolder::put_Tag(const Variant& value) { return tag_.Put(value); }
 
-Status ImapFolder::get_UID(std::int32_t* out) {
-  if (!out) return StatusPointer;
-  *out = uid_;
-  return StatusOk;
-}
+Status ImapFolder::get_UID(std::int32_t* out) { return CopyOut(uid_, out); }
 
 Status ImapFolder::put_UID(std::int32_t value) {
   uid_ = value;
   return StatusOk;
 }
 
-Status ImapFolder::get_Location(WideString* out) {
-  if (!out) return StatusPointer;
-  return GuardedCall([&] {
-    *out = location_;
-    return StatusOk;
-  });
-}
+Status ImapFolder::get_Location(WideString* out) { return CopyOut(location_, out); }
 
-Status ImapFolder::put_Location(const WideString& value) {
-  return GuardedCall([&] {
-    location_ = value;
-    return StatusOk;
-  });
-}
+Status ImapFolder::put_Location(const WideString& value) { return CopyIn(value, &location_); }
 
 Status ImapFolder::get_Subscribed(VariantBool* out) {
   if (!out) return StatusPointer;
@@ -148,11 +111,7 @@ Status ImapFolder::get_Path(WideString* out) {
   });
 }
 
-Status ImapFolder::get_NextMessageUID(std::int32_t* out) {
-  if (!out) return StatusPointer;
-  *out = next_message_uid_;
-  return StatusOk;
-}
+Status ImapFolder::get_NextMessageUID(std::int32_t* out) { return CopyOut(next_message_uid_, out); }
 
 Status ImapFolder::put_NextMessageUID(std::int32_t value) {
   next_message_uid_ = value;

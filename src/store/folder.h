@@ -8,6 +8,7 @@
 #include "automation/dispatch_object.h"
 #include "automation/dispatch_table.h"
 #include "kivimap/interfaces.h"
+#include "store/property_access.h"
 
 namespace kivimap::store {
 
@@ -77,7 +78,7 @@ class ImapFolder final : public automation::DispatchObject<IImapFolder> {
   Ref<ImapMessages> messages_;
   WideString name_;
   WideString location_;
-  Variant tag_;
+  TagValue tag_;
   std::int32_t subscribed_ = 0;  // stored as 0 or 1
   std::int32_t uid_ = 0;
   std::int32_t next_message_uid_ = 1;

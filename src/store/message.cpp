@@ -229,20 +229,9 @@ Status ImapMessage::get_Body(WideString* out) {
   });
 }
 
-Status ImapMessage::get_Tag(Variant* out) {
-  return GuardedCall([&] {
-    if (out) *out = tag_;
-    return StatusOk;
-  });
-}
+Status ImapMessage::get_Tag(Variant* out) { return tag_.Get(out); }
 
-// The stored copy holds the value itself: a reference to the caller's variable would dangle.
-Status ImapMessage::put_Tag(const Variant& value) {
-  return GuardedCall([&] {
-    tag_ = value.Deref();
-    return StatusOk;
-  });
-}
+Status ImapMessage::put_Tag(const Variant& value) { return tag_.Put(value); }
 
 Status ImapMessage::get_Size(std::int32_t* out) {
   if (!out) return StatusPointer;
@@ -251,13 +240,7 @@ Status ImapMessage::get_Size(std::int32_t* out) {
   return StatusOk;
 }
 
-Status ImapMessage::get_Filename(WideString* out) {
-  if (!out) return StatusPointer;
-  return GuardedCall([&] {
-    *out = filename_.IsNull() ? WideString::Empty() : filename_;
-    return StatusOk;
-  });
-}
+Status ImapMessage::get_Filename(WideString* out) { return CopyNameOut(filename_, out); }
 
 Status ImapMessage::put_Filename(const WideString& value) {
   return GuardedCall([&] {
@@ -266,22 +249,14 @@ Status ImapMessage::put_Filename(const WideString& value) {
   });
 }
 
-Status ImapMessage::get_StartPosition(std::int32_t* out) {
-  if (!out) return StatusPointer;
-  *out = start_position_;
-  return StatusOk;
-}
+Status ImapMessage::get_StartPosition(std::int32_t* out) { return CopyOut(start_position_, out); }
 
 Status ImapMessage::put_StartPosition(std::int32_t value) {
   start_position_ = value;
   return StatusOk;
 }
 
-Status ImapMessage::get_EndPosition(std::int32_t* out) {
-  if (!out) return StatusPointer;
-  *out = end_position_;
-  return StatusOk;
-}
+Status ImapMessage::get_EndPosition(std::int32_t* out) { return CopyOut(end_position_, out); }
 
 Status ImapMessage::put_EndPosition(std::int32_t value) {
   end_position_ = value;
@@ -297,22 +272,14 @@ Status ImapMessage::get_Index(std::int16_t* out) {
   return StatusOk;
 }
 
-Status ImapMessage::get_Flags(std::int32_t* out) {
-  if (!out) return StatusPointer;
-  *out = flags_;
-  return StatusOk;
-}
+Status ImapMessage::get_Flags(std::int32_t* out) { return CopyOut(flags_, out); }
 
 Status ImapMessage::put_Flags(std::int32_t value) {
   flags_ = value;
   return StatusOk;
 }
 
-Status ImapMessage::get_UID(std::int32_t* out) {
-  if (!out) return StatusPointer;
-  *out = uid_;
-  return StatusOk;
-}
+Status ImapMessage::get_UID(std::int32_t* out) { return CopyOut(uid_, out); }
 
 Status ImapMessage::put_UID(std::int32_t value) {
   uid_ = value;

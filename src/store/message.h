@@ -18,6 +18,7 @@
 #include "automation/dispatch_table.h"
 #include "kivimap/interfaces.h"
 #include "store/headers.h"
+#include "store/property_access.h"
 
 namespace kivimap::store {
 
@@ -144,7 +145,7 @@ class ImapMessage final : public automation::DispatchObject<IImapMessage> {
   void FindDelimiter();
 
   std::int32_t flags_ = 0;
-  Variant tag_;
+  TagValue tag_;
   WideString filename_;
   std::int32_t start_position_ = 0;
   std::int32_t end_position_ = 0;
