@@ -83,6 +83,7 @@ TEST(HostObjectsTest, FactoriesMakeEmptyObjectsThatKeepATagByValue) {
   ASSERT_EQ(CreateImapMessageHeader(&header), StatusOk);
   ASSERT_EQ(CreateImapUser(&user), StatusOk);
   ExpectProperties(folder.get(), {{9, {}, I4(1)}, {7, {}, false}});  // NextMessageUID, Subscribed
+  EXPECT_EQ(folder->get_UID(nullptr), StatusPointer);
   ExpectProperties(header.get(), {{DispIdValue, {}, u": "}});
   ExpectProperties(user.get(), {{2, u"joe", u"joe"}, {8, {}, I4(StateConnecting)}});
   ExpectProperties(user.get(), {{6, Variant::FromDate(45000.25), Variant::FromDate(45000.25)}});
