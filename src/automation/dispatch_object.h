@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 
 #include "kivimap/object.h"
 
@@ -80,5 +81,20 @@ class DispatchObject : public Iface, public LifeAnchor {
  private:
   std::uint32_t refs_ = 0;
 };
+
+// What every host factory does: hands a new object (from make(), a raw pointer or a Ref) to *out,
+// turning a failed allocation into StatusOutOfMemory and any other failure into StatusFail.
+template <class Iface, class Make>
+Status HandOut(Ref<Iface>* out, Make make) {
+  if (!out) return StatusPointer;
+  try {
+    *out = Ref<Iface>(make());
+    return StatusOk;
+  } catch (const std::bad_alloc&) {
+    return StatusOutOfMemory;
+  } catch (...) {
+    return StatusFail;
+  }
+}
 
 }  // namespace kivimap::automation

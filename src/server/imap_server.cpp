@@ -218,13 +218,7 @@ std::uint16_t CkivImapServer::ListeningPort() const {
 namespace kivimap {
 
 Status CreateImapServer(Ref<IkivImapServer>* out) {
-  if (!out) return StatusPointer;
-  try {
-    *out = Ref<IkivImapServer>(new server::CkivImapServer);
-    return StatusOk;
-  } catch (const std::bad_alloc&) {
-    return StatusOutOfMemory;
-  }
+  return automation::HandOut(out, [] { return new server::CkivImapServer; });
 }
 
 }  // namespace kivimap

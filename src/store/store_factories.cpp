@@ -2,7 +2,7 @@
 // no collection, folder or user until the host puts them somewhere.
 #include "kivimap/interfaces.h"
 #include "store/folders.h"
-#include "store/guarded_call.h"
+#include "automation/dispatch_object.h"
 #include "store/headers.h"
 #include "store/messages.h"
 
@@ -11,11 +11,7 @@ namespace {
 
 template <class Iface, class Impl>
 Status Make(Ref<Iface>* out) {
-  if (!out) return StatusPointer;
-  return store::GuardedCall([&] {
-    *out = Ref<Iface>(Impl::Create().get());
-    return StatusOk;
-  });
+  return automation::HandOut(out, [] { return Impl::Create(); });
 }
 
 }  // namespace

@@ -449,13 +449,7 @@ void ImapUser::DebugLog(std::string_view text) {
 namespace kivimap {
 
 Status CreateImapUser(Ref<IImapUser>* out) {
-  if (!out) return StatusPointer;
-  try {
-    *out = Ref<IImapUser>(new store::ImapUser);
-    return StatusOk;
-  } catch (const std::bad_alloc&) {
-    return StatusOutOfMemory;
-  }
+  return automation::HandOut(out, [] { return new store::ImapUser; });
 }
 
 }  // namespace kivimap

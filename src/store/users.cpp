@@ -90,13 +90,7 @@ std::optional<std::size_t> ImapUsers::PositionOf(const ImapUser* user) const {
 namespace kivimap {
 
 Status CreateImapUsers(Ref<IImapUsers>* out) {
-  if (!out) return StatusPointer;
-  try {
-    *out = Ref<IImapUsers>(new store::ImapUsers);
-    return StatusOk;
-  } catch (const std::bad_alloc&) {
-    return StatusOutOfMemory;
-  }
+  return automation::HandOut(out, [] { return new store::ImapUsers; });
 }
 
 }  // namespace kivimap
