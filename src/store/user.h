@@ -75,6 +75,10 @@ class ImapUser final : public automation::DispatchObject<IImapUser>,
   const WideString& username() const { return username_; }
   const WideString& password() const { return password_; }
 
+  // Where the server's users collection keeps this user; maintained by ImapUsers alone, so that
+  // removing a user does not search the collection.
+  std::size_t users_slot = static_cast<std::size_t>(-1);
+
   // The send path; without a connection the text is dropped.
   void QueueResponse(std::string_view text);
   void QueueBytes(const char* data, std::size_t n);
