@@ -70,9 +70,11 @@ class EventLoop {
   EventLoop(const EventLoop&) = delete;
   EventLoop& operator=(const EventLoop&) = delete;
 
-  // The calling thread's loop, created on first use and destroyed when the thread ends: every
-  // object that uses it must be gone by then.
+  // The calling thread's loop, created on first use. The thread holds one reference, released
+  // when it ends; every kivimap object that uses the loop holds another, so a server kept in a
+  // static and destroyed at process exit still finds its loop.
   static EventLoop& ForThisThread();
+  static std::shared_ptr<EventLoop> SharedForThisThread();
 
   // 0 for a null target. Throws std::bad_alloc.
   SinkId CreateSink(NotificationTarget* target);
@@ -88,6 +90,10 @@ class EventLoop {
   void Unsubscribe(SinkId sink);
   // A send on the sink's socket would block: deliver Write again once it can send.
   void WriteRefused(SinkId sink);
+  // While paused, the socket is not watched for reading nor for the peer's end of stream: no
+  // Read comes, and Close only when the connection broke (hang-up or error), whatever is still
+  // unread. Write keeps its rules.
+  void PauseRead(SinkId sink, bool paused);
 
   // Starts (or restarts with the new interval) the sink's periodic timer with this id.
   // An interval of 0 is taken as 1 ms. Ignored for an unknown sink. Throws std::bad_alloc.

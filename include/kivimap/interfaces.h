@@ -10,6 +10,7 @@
 
 #include "kivimap/host_support.h"
 #include "kivimap/object.h"
+#include "kivimap/output_limits.h"
 #include "kivimap/variant.h"
 #include "kivimap/wide_string.h"
 
@@ -187,6 +188,14 @@ class IkivImapServer : public IDispatch {
   virtual Status UnadvisePropertyNotify(std::uint32_t cookie) = 0;
   virtual bool IsDirty() = 0;
   virtual void SetDirty(bool dirty) = 0;
+
+  // C++ only (no dispatch id, not persisted).
+  // The TCP port listened on since Start: the system's choice when Port is 0. 0 while stopped.
+  virtual std::uint16_t ListeningPort() = 0;
+  // How much output each connection may hold (OutputLimits); applies to every connection at
+  // once. StatusInvalidArg when the limits are not ordered low < high <= hard.
+  virtual Status SetOutputLimits(const OutputLimits& limits) = 0;
+  virtual OutputLimits GetOutputLimits() = 0;
 };
 
 // Factories: a new object with one reference held by *out.

@@ -6,6 +6,7 @@
 #include "kivimap/host_support.h"
 #include "kivimap/interfaces.h"
 #include "kivimap/object.h"
+#include "kivimap/output_limits.h"
 #include "kivimap/status.h"
 #include "kivimap/variant.h"
 #include "kivimap/wide_string.h"

@@ -4,13 +4,13 @@
 
 namespace kivimap::imap {
 
-bool AppendContinuation(ServerContext& /*server*/, store::ImapUser& user, const char* /*bytes*/,
-                        std::size_t /*length*/) {
+CommandResult AppendContinuation(ServerContext& /*server*/, store::ImapUser& user,
+                                 const char* /*bytes*/, std::size_t /*length*/) {
   // Nothing can store the bytes: leave literal mode so that what follows is read as commands.
   if (transport::CkivUserSocket* connection = user.connection()) {
     connection->set_literal_remaining(0);
   }
-  return true;
+  return CommandResult::Done;
 }
 
 }  // namespace kivimap::imap

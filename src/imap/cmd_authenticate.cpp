@@ -1,5 +1,6 @@
 // AUTHENTICATE with the LOGIN and PLAIN mechanisms. The server judges no credentials: the
 // exchange only collects a user name and a password and then logs in as LOGIN does.
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,14 +15,23 @@ namespace {
 
 constexpr std::string_view kCommandName = "AUTHENTICATE";
 
+CommandResult ParseError(store::ImapUser& user, const std::string& tag) {
+  user.SendResponse(tag + " BAD AUTHENTICATE parse error\r\n");
+  return CommandResult::Done;
+}
+
+// A line cut at the framing limit lost its end: its base64 may still decode, to credentials that
+// are not the client's.
+bool LineWasCut(store::ImapUser& user) {
+  const transport::CkivUserSocket* connection = user.connection();
+  return connection && connection->line_was_cut();
+}
+
 // Finishes a PLAIN exchange with the decoded message.
-bool FinishPlain(ServerContext& server, store::ImapUser& user, const std::string& tag,
-                 std::string_view message) {
+CommandResult FinishPlain(ServerContext& server, store::ImapUser& user, const std::string& tag,
+                          std::string_view message) {
   const auto credentials = ParsePlainMessage(message);
-  if (!credentials) {
-    user.SendResponse(tag + " BAD AUTHENTICATE parse error\r\n");
-    return true;
-  }
+  if (!credentials) return ParseError(user, tag);
   return CompleteLogin(server, user, tag, kCommandName, ToWide(credentials->username),
                        ToWide(credentials->password));
 }
@@ -34,9 +44,9 @@ std::optional<std::string> DecodeInitialResponse(std::string_view text) {
 
 }  // namespace
 
-bool HandleAuthenticate(Command& command) {
+CommandResult HandleAuthenticate(Command& command) {
   store::ImapUser& user = command.user;
-  if (!user.host()) return true;
+  if (!user.host()) return CommandResult::Done;
   std::string_view arguments = command.arguments;
   const std::size_t end = std::min(arguments.find(' '), arguments.size());
   const std::string mechanism = AsciiUpper(arguments.substr(0, end));
@@ -44,58 +54,55 @@ bool HandleAuthenticate(Command& command) {
   initial = initial.substr(0, std::min(initial.find(' '), initial.size()));
   const bool has_initial = end < arguments.size() && !initial.empty();
 
-  store::SaslExchange& sasl = user.context().Sasl;
+  SaslExchange& sasl = ProtocolOf(user).Sasl;
+  if (has_initial && LineWasCut(user)) return ParseError(user, command.tag);
   if (mechanism == "PLAIN") {
     if (has_initial) {
       const auto message = DecodeInitialResponse(initial);
-      if (!message) {
-        user.SendResponse(command.tag + " BAD AUTHENTICATE parse error\r\n");
-        return true;
-      }
+      if (!message) return ParseError(user, command.tag);
       return FinishPlain(command.server, user, command.tag, *message);
     }
-    sasl.mechanism = store::SaslMechanism::Plain;
+    sasl.mechanism = SaslMechanism::Plain;
     sasl.tag = command.tag;
     user.SendResponse(kEmptyChallenge);
-    return true;
+    return CommandResult::Done;
   }
   if (mechanism == "LOGIN") {
-    sasl.mechanism = store::SaslMechanism::Login;
+    sasl.mechanism = SaslMechanism::Login;
     sasl.tag = command.tag;
     if (has_initial) {
       const auto name = DecodeInitialResponse(initial);
       if (!name) {
         sasl.Clear();
-        user.SendResponse(command.tag + " BAD AUTHENTICATE parse error\r\n");
-        return true;
+        return ParseError(user, command.tag);
       }
       sasl.username = *name;
       sasl.username_received = true;
       user.SendResponse(kLoginPasswordChallenge);
-      return true;
+      return CommandResult::Done;
     }
     user.SendResponse(kLoginUsernameChallenge);
-    return true;
+    return CommandResult::Done;
   }
   user.SendResponse(command.tag + " NO AUTHENTICATE failed\r\n");
-  return true;
+  return CommandResult::Done;
 }
 
-bool ContinueAuthenticate(ServerContext& server, store::ImapUser& user, std::string_view line) {
-  store::SaslExchange& sasl = user.context().Sasl;
+CommandResult ContinueAuthenticate(ServerContext& server, store::ImapUser& user,
+                                   std::string_view line) {
+  SaslExchange& sasl = ProtocolOf(user).Sasl;
   const std::string tag = sasl.tag;
   if (line == "*") {
     sasl.Clear();
     user.SendResponse(tag + " BAD AUTHENTICATE cancelled\r\n");
-    return true;
+    return CommandResult::Done;
   }
-  const auto decoded = DecodeBase64(line);
+  const auto decoded = LineWasCut(user) ? std::nullopt : DecodeBase64(line);
   if (!decoded) {
     sasl.Clear();
-    user.SendResponse(tag + " BAD AUTHENTICATE parse error\r\n");
-    return true;
+    return ParseError(user, tag);
   }
-  if (sasl.mechanism == store::SaslMechanism::Plain) {
+  if (sasl.mechanism == SaslMechanism::Plain) {
     sasl.Clear();
     return FinishPlain(server, user, tag, *decoded);
   }
@@ -103,7 +110,7 @@ bool ContinueAuthenticate(ServerContext& server, store::ImapUser& user, std::str
     sasl.username = *decoded;
     sasl.username_received = true;
     user.SendResponse(kLoginPasswordChallenge);
-    return true;
+    return CommandResult::Done;
   }
   const WideString username = ToWide(sasl.username);
   sasl.Clear();

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "imap/protocol_context.h"
 #include "imap/server_context.h"
 #include "store/user.h"
 
@@ -16,8 +17,10 @@ struct Command {
   std::string arguments;  // case kept; handlers split it in place (SplitArguments)
 };
 
-// Returns true to continue, false to stop: the server, the user or its connection went away
-// during an event, and the caller touches none of them again.
-using CommandHandler = bool (*)(Command& command);
+// Done: the command finished (its completion is queued) or waits for more input. Suspended:
+// it parked itself in the protocol record (ImapProtocolContext::Parked) until the output
+// drains. Closed: the server, the user or its connection went away during an event, and the
+// caller touches none of them again.
+using CommandHandler = CommandResult (*)(Command& command);
 
 }  // namespace kivimap::imap

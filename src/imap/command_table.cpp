@@ -1,7 +1,5 @@
 #include "imap/command_table.h"
 
-#include <array>
-
 #include "imap/commands.h"
 
 namespace kivimap::imap {
@@ -11,7 +9,7 @@ namespace {
 constexpr std::uint32_t kAfterLogin = kAuthenticated | kSelected;
 
 // Compared in this order.
-constexpr std::array<CommandEntry, 24> kCommands = {{
+constexpr CommandEntry kCommands[] = {
     {"LOGOUT", kAnyState, HandleLogout},
     {"CAPABILITY", kAnyState, HandleCapability},
     {"NOOP", kAnyState, HandleNoop},
@@ -36,11 +34,14 @@ constexpr std::array<CommandEntry, 24> kCommands = {{
     {"STORE", kSelected, nullptr},
     {"COPY", kSelected, nullptr},
     {"UID", kSelected, nullptr},
-}};
+#ifdef KIVIMAP_TEST_COMMANDS
+    {"XSTREAM", kAnyState, HandleTestStream},
+#endif
+};
 
 }  // namespace
 
-CommandHandler FindCommand(std::string_view name, store::ImapProtocolStates state) {
+CommandHandler FindCommand(std::string_view name, ImapProtocolStates state) {
   for (const CommandEntry& entry : kCommands) {
     if (entry.name != name) continue;
     return (entry.states & StateBit(state)) != 0 ? entry.handler : nullptr;

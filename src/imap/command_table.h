@@ -5,17 +5,17 @@
 #include <string_view>
 
 #include "imap/command.h"
-#include "store/protocol_context.h"
+#include "imap/protocol_context.h"
 
 namespace kivimap::imap {
 
-// Bit sets of store::ImapProtocolStates.
-inline constexpr std::uint32_t StateBit(store::ImapProtocolStates state) {
+// Bit sets of ImapProtocolStates.
+inline constexpr std::uint32_t StateBit(ImapProtocolStates state) {
   return 1u << static_cast<std::uint32_t>(state);
 }
-inline constexpr std::uint32_t kNotAuthenticated = StateBit(store::ProtocolNotAuthenticated);
-inline constexpr std::uint32_t kAuthenticated = StateBit(store::ProtocolAuthenticated);
-inline constexpr std::uint32_t kSelected = StateBit(store::ProtocolSelected);
+inline constexpr std::uint32_t kNotAuthenticated = StateBit(ProtocolNotAuthenticated);
+inline constexpr std::uint32_t kAuthenticated = StateBit(ProtocolAuthenticated);
+inline constexpr std::uint32_t kSelected = StateBit(ProtocolSelected);
 inline constexpr std::uint32_t kAnyState = kNotAuthenticated | kAuthenticated | kSelected;
 
 struct CommandEntry {
@@ -25,6 +25,6 @@ struct CommandEntry {
 };
 
 // The handler for an upper-cased command name accepted in this state, or null.
-CommandHandler FindCommand(std::string_view name, store::ImapProtocolStates state);
+CommandHandler FindCommand(std::string_view name, ImapProtocolStates state);
 
 }  // namespace kivimap::imap

@@ -9,18 +9,25 @@
 namespace kivimap::imap {
 
 // cmd_session.cpp
-bool HandleCapability(Command& command);
-bool HandleNoop(Command& command);
-bool HandleLogout(Command& command);
-bool HandleLogin(Command& command);
+CommandResult HandleCapability(Command& command);
+CommandResult HandleNoop(Command& command);
+CommandResult HandleLogout(Command& command);
+CommandResult HandleLogin(Command& command);
 
 // cmd_authenticate.cpp
-bool HandleAuthenticate(Command& command);
+CommandResult HandleAuthenticate(Command& command);
 // A client line while an AUTHENTICATE exchange is pending.
-bool ContinueAuthenticate(ServerContext& server, store::ImapUser& user, std::string_view line);
+CommandResult ContinueAuthenticate(ServerContext& server, store::ImapUser& user,
+                                   std::string_view line);
 
 // cmd_append.cpp: a chunk of literal data while an APPEND literal is pending.
-bool AppendContinuation(ServerContext& server, store::ImapUser& user, const char* bytes,
-                        std::size_t length);
+CommandResult AppendContinuation(ServerContext& server, store::ImapUser& user, const char* bytes,
+                                 std::size_t length);
+
+#ifdef KIVIMAP_TEST_COMMANDS
+// cmd_test_stream.cpp (test builds only): "XSTREAM <bytes>" streams that many bytes through a
+// parked command.
+CommandResult HandleTestStream(Command& command);
+#endif
 
 }  // namespace kivimap::imap

@@ -1,6 +1,7 @@
 #include "imap/dispatcher.h"
 
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -22,8 +23,8 @@ std::string_view UpToNul(std::string_view text) {
 
 }  // namespace
 
-bool DispatchCommand(ServerContext& server, store::ImapUser& user, const char* bytes,
-                     std::size_t length) {
+CommandResult DispatchCommand(ServerContext& server, store::ImapUser& user, const char* bytes,
+                              std::size_t length) {
   const std::string_view received(bytes, length);
   const bool log = server.DebugLogEnabled();
   // 8-bit text survives the trip to wide characters and back unchanged, so the log and a
@@ -35,40 +36,53 @@ bool DispatchCommand(ServerContext& server, store::ImapUser& user, const char* b
     return AppendContinuation(server, user, bytes, length);
   }
   if (log) server.DebugLog("\r\n");
-  if (!user.host()) return false;
+  if (!user.host()) return CommandResult::Closed;
 
-  if (user.context().Sasl.pending()) return ContinueAuthenticate(server, user, received);
+  if (ProtocolOf(user).Sasl.pending()) return ContinueAuthenticate(server, user, received);
 
   if (!server.HasEventSinks()) return ExecuteCommandLine(server, user, std::string(received));
   WideString line = ToWide(received);
-  if (!server.FireCommand(user, &line)) return false;
+  if (!server.FireCommand(user, &line)) return CommandResult::Closed;
   return ExecuteCommandLine(server, user, std::string(UpToNul(line.ToNarrow())));
 }
 
-bool ExecuteCommandLine(ServerContext& server, store::ImapUser& user, std::string line) {
+CommandResult ResumeCommand(ServerContext& server, store::ImapUser& user) {
+  ImapProtocolContext& context = ProtocolOf(user);
+  if (!context.Parked) return CommandResult::Done;
+  // The command may end the connection, and with it this record: take it out first.
+  std::unique_ptr<ParkedCommand> parked = std::move(context.Parked);
+  automation::Liveness alive(&user);
+  const CommandResult result = parked->Resume(server, user);
+  if (result == CommandResult::Suspended && alive.alive() && user.connection()) {
+    ProtocolOf(user).Parked = std::move(parked);
+  }
+  return result;
+}
+
+CommandResult ExecuteCommandLine(ServerContext& server, store::ImapUser& user, std::string line) {
   if (line.empty()) {
     user.SendResponse(kNullCommand);
-    return true;
+    return CommandResult::Done;
   }
   const std::size_t tag_end = std::min(line.find(' '), line.size());
   if (tag_end == 0) {
     user.SendResponse(kNullCommand);
-    return true;
+    return CommandResult::Done;
   }
   Command command{server, user, line.substr(0, tag_end), {}, {}};
   const std::size_t name_start = std::min(tag_end + 1, line.size());
   const std::size_t name_end = std::min(line.find(' ', name_start), line.size());
   if (name_end == name_start) {
     user.SendResponse(command.tag + " BAD Missing Command\r\n");
-    return true;
+    return CommandResult::Done;
   }
   command.name = AsciiUpper(std::string_view(line).substr(name_start, name_end - name_start));
   if (name_end < line.size()) command.arguments = line.substr(name_end + 1);
 
-  const CommandHandler handler = FindCommand(command.name, user.context().ProtocolState);
+  const CommandHandler handler = FindCommand(command.name, ProtocolOf(user).ProtocolState);
   if (!handler) {
     user.SendResponse(command.tag + " BAD Command unrecognized\r\n");
-    return true;
+    return CommandResult::Done;
   }
   return handler(command);
 }

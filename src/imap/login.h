@@ -3,6 +3,7 @@
 
 #include <string_view>
 
+#include "imap/protocol_context.h"
 #include "imap/server_context.h"
 #include "store/user.h"
 
@@ -10,8 +11,9 @@ namespace kivimap::imap {
 
 // Stores the credentials on the user, fires Connected, enters the authenticated state, sends
 // "<tag> OK <command_name> completed" and fires ListFolders for the root. The server does not
-// judge the credentials: the host learns them through Connected. Returns false to stop.
-bool CompleteLogin(ServerContext& server, store::ImapUser& user, std::string_view tag,
+// judge the credentials: the host learns them through Connected. A host that disconnects the
+// user inside Connected ends the command there: no state change, nothing sent.
+CommandResult CompleteLogin(ServerContext& server, store::ImapUser& user, std::string_view tag,
                    std::string_view command_name, const WideString& username,
                    const WideString& password);
 

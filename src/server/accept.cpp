@@ -5,6 +5,7 @@
 
 #include <new>
 #include <string>
+#include <utility>
 
 #include "imap/dispatcher.h"
 #include "server/imap_server.h"
@@ -23,30 +24,37 @@ std::string DottedAddress(std::uint32_t address) {
 }  // namespace
 
 void CkivImapServer::OnAcceptReady() {
-  std::uint32_t peer = 0;
-  const int fd = listener_ ? listener_->Accept(&peer) : -1;
-  if (fd < 0) return;
-
-  Ref<store::ImapUser> user;
-  try {
-    user = Ref<store::ImapUser>(new store::ImapUser);
-    user->SetHost(this);
-    user->put_Hostname(ToWide(DottedAddress(peer)));
-  } catch (const std::bad_alloc&) {
-    ::close(fd);
-    return;
+  // Level-triggered: connections still waiting after this batch are reported again next round,
+  // after the other sockets had their turn.
+  automation::Liveness alive(this);
+  for (int i = 0; i < kAcceptBatch && alive.alive() && listener_; ++i) {
+    std::uint32_t peer = 0;
+    const int fd = listener_->Accept(&peer);
+    if (fd < 0) return;
+    AcceptOne(fd, peer);
   }
+}
+
+void CkivImapServer::AcceptOne(int fd, std::uint32_t peer) {
+  // The accepted socket is closed on every way out that did not hand it to a connection.
+  struct AcceptedSocket {
+    int fd;
+    ~AcceptedSocket() {
+      if (fd >= 0) ::close(fd);
+    }
+  } socket{fd};
+
+  Ref<store::ImapUser> user(new store::ImapUser);
+  user->SetHost(this);
+  user->put_Hostname(ToWide(DottedAddress(peer)));
 
   // The host decides while the user is in no collection and has no socket yet. It may release
   // the server here: then nothing of it is touched again.
   std::int32_t action = Allow;
   // A host that disconnected the user inside the event was told Disconnected already: the
   // connection must not be greeted and served afterwards as if nothing had happened.
-  if (!FireConnecting(*user, &action) || action == Deny || user->disconnected_by_host()) {
-    ::close(fd);
-    return;
-  }
-  if (!user->AttachSocket(fd)) return;
+  if (!FireConnecting(*user, &action) || action == Deny || user->disconnected_by_host()) return;
+  if (!user->AttachSocket(std::exchange(socket.fd, -1), loop_)) return;
   try {
     users_->Append(user);
     std::string greeting = "* OK [CAPABILITY IMAP4REV1 AUTH=LOGIN] ";
@@ -54,13 +62,20 @@ void CkivImapServer::OnAcceptReady() {
     greeting += " ready.\r\n";
     // Sent by the connection's first Write notification.
     user->QueueResponse(greeting);
-  } catch (const std::bad_alloc&) {
+  } catch (...) {
     users_->Remove(user.get());
+    user->CloseConnectionQuietly();
+    throw;
   }
 }
 
-bool CkivImapServer::DispatchReceived(store::ImapUser& user, const char* data, std::size_t n) {
+transport::CommandResult CkivImapServer::DispatchReceived(store::ImapUser& user, const char* data,
+                                                          std::size_t n) {
   return imap::DispatchCommand(*this, user, data, n);
+}
+
+transport::CommandResult CkivImapServer::ResumeParked(store::ImapUser& user) {
+  return imap::ResumeCommand(*this, user);
 }
 
 }  // namespace kivimap::server

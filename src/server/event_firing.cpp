@@ -31,7 +31,7 @@ template <class... Args>
 bool CkivImapServer::BothSurvive(store::ImapUser& user, DispId id, Args&&... args) {
   const automation::Liveness user_alive(&user);
   const bool server_survives = ServerSurvives(id, std::forward<Args>(args)...);
-  return server_survives && user_alive.alive();
+  return server_survives && user_alive.alive() && user.connection() != nullptr;
 }
 
 bool CkivImapServer::FireConnecting(store::ImapUser& user, std::int32_t* action) {

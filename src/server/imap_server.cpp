@@ -4,7 +4,9 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <new>
+#include <system_error>
 
 #include "automation/error_report.h"
 #include "server/debug_log.h"
@@ -21,6 +23,7 @@ constexpr int kListenBacklog = SOMAXCONN;
 constexpr char16_t kAlreadyStarted[] = u"Server already started. Use Stop first.";
 constexpr char16_t kBadBindIP[] = u"An invalid argument was supplied in BindIP property.";
 constexpr char16_t kCouldNotBind[] = u"Could not bind socket.";
+constexpr char16_t kNoEventLoop[] = u"Could not create the event loop.";
 
 template <class Body>
 Status Guarded(Body&& body) noexcept {
@@ -47,7 +50,6 @@ CkivImapServer::CkivImapServer() : users_(new store::ImapUsers) {
   my_ip_ = ToWide(FirstIPv4Address(host_name));
 }
 
-CkivImapServer::~CkivImapServer() { Stop(); }
 
 Status CkivImapServer::Refuse(std::uint32_t code, const char16_t* message) {
   return automation::ReportError(code, WideString(message), WideString(kErrorSource));
@@ -177,11 +179,29 @@ Status CkivImapServer::UnadvisePropertyNotify(std::uint32_t cookie) {
 // --- Start and Stop ---
 
 Status CkivImapServer::Start() {
-  return Guarded([&]() -> Status {
+  try {
+    return StartListening();
+  } catch (const std::bad_alloc&) {
+    return StatusOutOfMemory;
+  } catch (const std::system_error& error) {
+    // No loop or no descriptor for it: the server does not listen, and says why.
+    listener_.reset();
+    return Refuse(static_cast<std::uint32_t>(error.code().value() & 0xFFFF), kNoEventLoop);
+  } catch (...) {
+    listener_.reset();
+    return StatusFail;
+  }
+}
+
+Status CkivImapServer::StartListening() {
+  {
     if (started_) return Refuse(kErrorAlreadyStarted, kAlreadyStarted);
     listener_.reset();
-    listener_ =
-        std::make_unique<transport::CkivListenSocket>(static_cast<transport::ListenOwner*>(this));
+    // The first Start chooses the loop: the thread's own. Connections are served on it for the
+    // server's whole life, whichever thread calls later.
+    if (!loop_) loop_ = EventLoop::SharedForThisThread();
+    listener_ = std::make_unique<transport::CkivListenSocket>(
+        static_cast<transport::ListenOwner*>(this), loop_);
 
     in_addr_t address = htonl(INADDR_ANY);
     if (!bind_ip_.empty()) {
@@ -199,18 +219,42 @@ Status CkivImapServer::Start() {
     }
     started_ = true;
     return StatusOk;
-  });
+  }
 }
 
 Status CkivImapServer::Stop() {
   listener_.reset();
+  // Users the host holds keep their connections (the host may still talk to them); the server
+  // remembers them so that their connections end when it does.
+  std::erase_if(released_, [](const automation::WeakRef<store::ImapUser>& u) { return !u; });
+  users_->ForEachUser([this](store::ImapUser& user) {
+    if (user.RefCount() <= 1 || !user.connection()) return;
+    try {
+      released_.emplace_back(&user);
+    } catch (const std::bad_alloc&) {
+      user.CloseConnectionQuietly();
+    }
+  });
   users_->RemoveAll();
   started_ = false;
   return StatusOk;
 }
 
-std::uint16_t CkivImapServer::ListeningPort() const {
+CkivImapServer::~CkivImapServer() {
+  Stop();
+  for (const auto& user : released_) {
+    if (store::ImapUser* u = user.get()) u->CloseConnectionQuietly();
+  }
+}
+
+std::uint16_t CkivImapServer::ListeningPort() {
   return started_ && listener_ ? listener_->LocalPort() : 0;
+}
+
+Status CkivImapServer::SetOutputLimits(const OutputLimits& limits) {
+  if (!limits.valid()) return StatusInvalidArg;
+  limits_ = limits;
+  return StatusOk;
 }
 
 }  // namespace kivimap::server

@@ -69,10 +69,11 @@ class CkivImapServer final : public automation::DispatchObject<IkivImapServer>,
   bool IsDirty() override { return notifier_.dirty(); }
   void SetDirty(bool dirty) override { notifier_.set_dirty(dirty); }
 
+  std::uint16_t ListeningPort() override;
+  Status SetOutputLimits(const OutputLimits& limits) override;
+  OutputLimits GetOutputLimits() override { return limits_; }
+
   bool started() const { return started_; }
-  // The TCP port the listener is bound to, 0 while not listening (for Port 0, the one the
-  // system chose).
-  std::uint16_t ListeningPort() const;
 
   // The events. Each wrapper fires its event to every sink and returns whether the server
   // survived it (someone besides the firing code still holds it). Those that take a user and
@@ -109,27 +110,34 @@ class CkivImapServer final : public automation::DispatchObject<IkivImapServer>,
   // store::UserHost and imap::ServerContext
   IkivImapServer* Server() override { return this; }
   store::ImapUsers& Users() override { return *users_; }
-  bool DispatchReceived(store::ImapUser& user, const char* data, std::size_t n) override;
+  transport::CommandResult DispatchReceived(store::ImapUser& user, const char* data,
+                                            std::size_t n) override;
+  transport::CommandResult ResumeParked(store::ImapUser& user) override;
   std::int32_t Timeout() override { return timeout_; }
+  OutputLimits ConnectionLimits() override { return limits_; }
   bool HasEventSinks() override { return !events_.empty(); }
   WideString GoodbyeMessage() override { return goodbye_message_; }
   bool DebugLogEnabled() override { return !debug_file_.empty(); }
   void DebugLog(std::string_view text) override;
 
  private:
-  // The accept procedure.
+  // The accept procedure, for at most kAcceptBatch waiting connections per round.
   void OnAcceptReady() override;
+  void AcceptOne(int fd, std::uint32_t peer);
+  static constexpr int kAcceptBatch = 32;
 
   // Fires one event with its arguments (Variants, in natural order) to every sink, holding the
   // server meanwhile, and tells whether anyone else still holds it. Every reference the
   // arguments took is released before the count is read and before this returns.
   template <class... Args>
   bool ServerSurvives(DispId id, Args&&... args);
-  // ServerSurvives, and the user outlived the event too.
+  // ServerSurvives, and the user outlived the event with its connection open (a host that
+  // disconnects the user inside an event of its own command ends that command).
   template <class... Args>
   bool BothSurvive(store::ImapUser& user, DispId id, Args&&... args);
 
   Status Refuse(std::uint32_t code, const char16_t* message);
+  Status StartListening();
 
   WideString bind_ip_ = WideString::Empty();
   std::int32_t port_ = 143;
@@ -140,7 +148,13 @@ class CkivImapServer final : public automation::DispatchObject<IkivImapServer>,
   WideString my_hostname_ = WideString::Empty();
   WideString my_ip_ = WideString::Empty();
   bool started_ = false;
+  OutputLimits limits_;
+  // The loop the server listens and serves its connections on, from its first Start on.
+  std::shared_ptr<EventLoop> loop_;
   std::unique_ptr<transport::CkivListenSocket> listener_;
+  // Users that Stop let go while the host still held them: their connections live on (as
+  // described), but end with the server.
+  std::vector<automation::WeakRef<store::ImapUser>> released_;
   Ref<store::ImapUsers> users_;
   automation::ConnectionPoint events_;
   automation::PropertyNotifier notifier_;

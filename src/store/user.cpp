@@ -1,5 +1,7 @@
 #include "store/user.h"
 
+#include <unistd.h>
+
 #include <array>
 #include <ctime>
 #include <limits>
@@ -54,8 +56,7 @@ ImapUser::ImapUser() : time_connected_(LocalTimeNow()) {
 }
 
 ImapUser::~ImapUser() {
-  context_.MessageWorkList.clear();
-  context_.Sasl.Clear();
+  protocol_.reset();
   // Closes the socket and drops unsent output; no event fires and nothing more is sent.
   connection_.reset();
   folders_.Reset();
@@ -223,7 +224,7 @@ Status ImapUser::Send(const WideString& text) {
     SendResponse(text.ToNarrow());
   } catch (const std::bad_alloc&) {
     // Send reports success whatever happens to the text; the connection ends instead.
-    if (connection_) connection_->Abort();
+    if (connection_) connection_->Abort("connection closed: no memory for its output");
   }
   return StatusOk;
 }
@@ -235,13 +236,24 @@ IkivImapServer* ImapUser::LinkedServer() {
 
 // --- engine side ---
 
-bool ImapUser::AttachSocket(int fd) {
-  connection_ =
-      std::make_unique<transport::CkivUserSocket>(static_cast<transport::ConnectionOwner*>(this));
+bool ImapUser::AttachSocket(int fd, std::shared_ptr<EventLoop> loop) {
+  try {
+    connection_ = std::make_unique<transport::CkivUserSocket>(
+        static_cast<transport::ConnectionOwner*>(this), std::move(loop));
+  } catch (...) {
+    ::close(fd);
+    return false;
+  }
   connection_->AttachSocket(fd);
   if (connection_->Subscribe(transport::CkivWinSocket::kConnectionMask)) return true;
   connection_.reset();
   return false;
+}
+
+void ImapUser::CloseConnectionQuietly() {
+  if (!connection_) return;
+  connection_->DiscardNotifications();
+  DropConnection();
 }
 
 void ImapUser::QueueResponse(std::string_view text) {
@@ -256,6 +268,11 @@ void ImapUser::SendResponse(std::string_view text) {
   if (connection_) connection_->SendResponse(text);
 }
 
+void ImapUser::QueueFile(std::shared_ptr<transport::SharedFile> file, std::uint64_t offset,
+                         std::uint64_t length) {
+  if (connection_) connection_->QueueFile(std::move(file), offset, length);
+}
+
 void ImapUser::DropConnection() {
   if (!connection_) return;
   bytes_upload_ = connection_->bytes_upload();
@@ -266,18 +283,23 @@ void ImapUser::DropConnection() {
 
 // --- ConnectionOwner ---
 
-bool ImapUser::OnConnectionData(const char* data, std::size_t n) {
+transport::CommandResult ImapUser::OnConnectionData(const char* data, std::size_t n) {
   UserHost* host = host_.get();
-  // A connection that outlived its server is answered no more; what it receives is dropped
-  // rather than left to pile up in its line buffer.
-  if (!host) return true;
-  automation::Liveness alive(this);
-  try {
-    return host->DispatchReceived(*this, data, n);
-  } catch (const std::bad_alloc&) {
-    if (alive.alive() && connection_) connection_->Abort();
-    return false;
+  if (!host) {
+    // Nothing can ever serve a connection that outlived its server: it ends now.
+    CloseConnectionQuietly();
+    return transport::CommandResult::Closed;
   }
+  return host->DispatchReceived(*this, data, n);
+}
+
+transport::CommandResult ImapUser::OnConnectionResume() {
+  UserHost* host = host_.get();
+  if (!host) {
+    CloseConnectionQuietly();
+    return transport::CommandResult::Closed;
+  }
+  return host->ResumeParked(*this);
 }
 
 void ImapUser::OnConnectionAllSent() {
@@ -311,6 +333,11 @@ void ImapUser::OnConnectionIdle() {
   // The line is on its way; a user the host still holds must not keep the socket open with the
   // timer firing again and again.
   DropConnection();
+}
+
+OutputLimits ImapUser::Limits() {
+  UserHost* host = host_.get();
+  return host ? host->ConnectionLimits() : OutputLimits{};
 }
 
 std::uint32_t ImapUser::IdleIntervalMs() {

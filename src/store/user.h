@@ -13,7 +13,7 @@
 #include "automation/dispatch_object.h"
 #include "kivimap/interfaces.h"
 #include "store/owner_link.h"
-#include "store/protocol_context.h"
+#include "store/protocol_record.h"
 #include "store/user_host.h"
 #include "transport/user_socket.h"
 
@@ -63,14 +63,18 @@ class ImapUser final : public automation::DispatchObject<IImapUser>,
   void SetHost(UserHost* host) { host_.Reset(host); }
   UserHost* host() const { return host_.get(); }
 
-  // Gives an accepted socket to a new connection and subscribes it. False when the loop cannot
-  // watch it; the socket is closed then.
-  bool AttachSocket(int fd);
+  // Gives an accepted socket to a new connection on the loop and subscribes it. False when the
+  // loop cannot watch it or memory is short; the socket is closed then, whatever happened.
+  bool AttachSocket(int fd, std::shared_ptr<EventLoop> loop);
+  // Closes the connection without any event, as when the server that could serve it is gone.
+  void CloseConnectionQuietly();
   transport::CkivUserSocket* connection() const { return connection_.get(); }
   // Whether the host called Disconnect while the user had a server.
   bool disconnected_by_host() const { return disconnected_by_host_; }
 
-  ImapProtocolContext& context() { return context_; }
+  // The protocol engine's record of this connection (null until the engine made one).
+  ProtocolRecord* protocol_record() const { return protocol_.get(); }
+  void set_protocol_record(std::unique_ptr<ProtocolRecord> record) { protocol_ = std::move(record); }
   std::int32_t state() const { return state_; }
   const WideString& username() const { return username_; }
   const WideString& password() const { return password_; }
@@ -83,14 +87,18 @@ class ImapUser final : public automation::DispatchObject<IImapUser>,
   void QueueResponse(std::string_view text);
   void QueueBytes(const char* data, std::size_t n);
   void SendResponse(std::string_view text);
+  void QueueFile(std::shared_ptr<transport::SharedFile> file, std::uint64_t offset,
+                 std::uint64_t length);
 
  private:
   // ConnectionOwner
-  bool OnConnectionData(const char* data, std::size_t n) override;
+  transport::CommandResult OnConnectionData(const char* data, std::size_t n) override;
+  transport::CommandResult OnConnectionResume() override;
   void OnConnectionAllSent() override;
   void OnConnectionClosed() override;
   void OnConnectionIdle() override;
   std::uint32_t IdleIntervalMs() override;
+  OutputLimits Limits() override;
   bool DebugLogEnabled() override;
   void DebugLog(std::string_view text) override;
 
@@ -105,7 +113,7 @@ class ImapUser final : public automation::DispatchObject<IImapUser>,
   std::int32_t state_ = StateConnecting;
   Ref<IImapFolders> folders_;
   std::unique_ptr<transport::CkivUserSocket> connection_;
-  ImapProtocolContext context_;
+  std::unique_ptr<ProtocolRecord> protocol_;
   automation::WeakRef<UserHost> host_;
   // The counters of a connection that is gone, or of a user that never had one.
   std::uint32_t bytes_upload_ = 0;

@@ -8,6 +8,8 @@
 #include <string_view>
 
 #include "kivimap/interfaces.h"
+#include "kivimap/output_limits.h"
+#include "transport/user_socket.h"
 
 namespace kivimap::store {
 
@@ -20,9 +22,11 @@ class UserHost {
   // The server's users collection.
   virtual ImapUsers& Users() = 0;
 
-  // A line or literal chunk received on the user's connection (see ConnectionOwner). Returns
-  // false when the caller must stop: the server, the user or its connection may be gone.
-  virtual bool DispatchReceived(ImapUser& user, const char* data, std::size_t n) = 0;
+  // A line or literal chunk received on the user's connection, and the resumption of a command
+  // it parked (see ConnectionOwner). Closed: the server, the user or its connection may be gone.
+  virtual transport::CommandResult DispatchReceived(ImapUser& user, const char* data,
+                                                    std::size_t n) = 0;
+  virtual transport::CommandResult ResumeParked(ImapUser& user) = 0;
 
   // Events fired for the user. Each returns whether the server outlived the event; when it did
   // not, the caller touches neither the server nor anything the server owned.
@@ -31,6 +35,7 @@ class UserHost {
 
   // The server's Timeout property, in seconds.
   virtual std::int32_t Timeout() = 0;
+  virtual OutputLimits ConnectionLimits() = 0;
   virtual bool DebugLogEnabled() = 0;
   virtual void DebugLog(std::string_view text) = 0;
 

@@ -99,6 +99,7 @@ struct EventLoop::Impl {
     bool listening = false;
     bool connecting = false;  // Connect comes at the first writability
     bool want_write = false;  // Write comes at the next writability
+    bool read_paused = false;  // neither Read nor the peer's end of stream is watched
   };
 
   // A queued notification. Entries are never removed from the middle while the loop delivers:
@@ -137,8 +138,10 @@ struct EventLoop::Impl {
   static std::uint32_t Interest(const Sink& s) {
     if (s.listening) return (s.mask & NotifyAccept) != 0 ? std::uint32_t{EPOLLIN} : 0;
     std::uint32_t events = 0;
-    if ((s.mask & NotifyRead) != 0) events |= EPOLLIN;
-    if ((s.mask & (NotifyRead | NotifyClose)) != 0) events |= EPOLLRDHUP;
+    if (!s.read_paused) {
+      if ((s.mask & NotifyRead) != 0) events |= EPOLLIN;
+      if ((s.mask & (NotifyRead | NotifyClose)) != 0) events |= EPOLLRDHUP;
+    }
     if (s.want_write || s.connecting) events |= EPOLLOUT;
     return events;
   }
@@ -197,6 +200,13 @@ struct EventLoop::Impl {
     s->listening = s->connecting = s->want_write = false;
     s->socket_error = 0;
     ++s->subscription_gen;
+  }
+
+  void PauseRead(SinkId id, bool paused) {
+    Sink* s = Find(id);
+    if (s == nullptr || s->read_paused == paused) return;
+    s->read_paused = paused;
+    UpdateWatch(id, *s);
   }
 
   void WriteRefused(SinkId id) {
@@ -351,6 +361,17 @@ struct EventLoop::Impl {
       if ((s = Live(p)) == nullptr) return delivered;
     }
 
+    if (s->read_paused) {
+      // Unread bytes wait for the reader; only a connection that can no longer carry anything
+      // either way ends now. A report collected before the pause is reported again after it.
+      if (!broken) return delivered;
+      const std::uint16_t error = s->socket_error != 0 ? s->socket_error : TakeSocketError(s->fd);
+      StopWatching(*s);
+      if ((mask & NotifyClose) == 0) return delivered;
+      s->target->OnNotification(NotifyClose, error);
+      return true;
+    }
+
     if ((events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0) {
       // The peer is gone, but what it sent before is offered first, one Read per call.
       if ((mask & NotifyRead) != 0 && UnreadBytes(s->fd) > 0) {
@@ -444,8 +465,13 @@ EventLoop::EventLoop() : impl_(std::make_unique<Impl>()) {}
 
 EventLoop::~EventLoop() = default;
 
+std::shared_ptr<EventLoop> EventLoop::SharedForThisThread() {
+  thread_local const std::shared_ptr<EventLoop> loop = std::make_shared<EventLoop>();
+  return loop;
+}
+
 EventLoop& EventLoop::ForThisThread() {
-  thread_local EventLoop loop;
+  thread_local EventLoop& loop = *SharedForThisThread();
   return loop;
 }
 
@@ -466,6 +492,8 @@ bool EventLoop::Subscribe(SinkId sink, int fd, std::uint32_t mask) {
 void EventLoop::Unsubscribe(SinkId sink) { impl_->Unsubscribe(sink); }
 
 void EventLoop::WriteRefused(SinkId sink) { impl_->WriteRefused(sink); }
+
+void EventLoop::PauseRead(SinkId sink, bool paused) { impl_->PauseRead(sink, paused); }
 
 void EventLoop::SetTimer(SinkId sink, std::uint32_t timer_id, std::uint32_t interval_ms) {
   impl_->SetTimer(sink, timer_id, interval_ms);

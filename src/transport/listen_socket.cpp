@@ -68,7 +68,7 @@ void CkivListenSocket::PauseAccepting() {
   SetTimer(kAcceptPauseMs, kAcceptPauseTimer);
 }
 
-void CkivListenSocket::OnTimer(std::uint32_t timer_id) {
+void CkivListenSocket::OnTimerExpired(std::uint32_t timer_id) {
   if (timer_id != kAcceptPauseTimer || !paused_) return;
   KillTimer(kAcceptPauseTimer);
   paused_ = false;

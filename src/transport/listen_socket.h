@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <utility>
 
 #include "transport/win_socket.h"
 
@@ -10,7 +12,8 @@ namespace kivimap::transport {
 
 class ListenOwner {
  public:
-  // A connection waits. The owner may destroy the listener from inside this call.
+  // Connections wait. The owner accepts a bounded number of them, and may destroy the listener
+  // from inside this call.
   virtual void OnAcceptReady() = 0;
 
  protected:
@@ -20,6 +23,8 @@ class ListenOwner {
 class CkivListenSocket final : public CkivWinSocket {
  public:
   explicit CkivListenSocket(ListenOwner* owner) : owner_(owner) {}
+  CkivListenSocket(ListenOwner* owner, std::shared_ptr<EventLoop> loop)
+      : CkivWinSocket(std::move(loop)), owner_(owner) {}
 
   // Creates a TCP/IPv4 socket and binds it to address:port (both in network byte order).
   // Returns 0 or the errno of the step that failed.
@@ -35,7 +40,7 @@ class CkivListenSocket final : public CkivWinSocket {
 
   void OnAccept(std::uint16_t error) override;
   // Ends a pause that running out of descriptors started.
-  void OnTimer(std::uint32_t timer_id) override;
+  void OnTimerExpired(std::uint32_t timer_id) override;
 
   bool paused() const { return paused_; }
 

@@ -2,13 +2,15 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 namespace kivimap::transport {
 
-CkivWinSocket::CkivWinSocket(bool with_sink) {
-  if (with_sink) {
-    loop_ = &EventLoop::ForThisThread();
-    sink_ = loop_->CreateSink(this);
-  }
+CkivWinSocket::CkivWinSocket(bool with_sink)
+    : CkivWinSocket(with_sink ? EventLoop::SharedForThisThread() : nullptr) {}
+
+CkivWinSocket::CkivWinSocket(std::shared_ptr<EventLoop> loop) : loop_(std::move(loop)) {
+  if (loop_) sink_ = loop_->CreateSink(this);
 }
 
 CkivWinSocket::~CkivWinSocket() {
@@ -45,8 +47,8 @@ void CkivWinSocket::KillTimer(std::uint32_t timer_id) {
   if (loop_) loop_->KillTimer(sink_, timer_id);
 }
 
-void CkivWinSocket::PostNotification(std::uint16_t kind) {
-  if (loop_) loop_->PostNotification(sink_, kind, 0);
+void CkivWinSocket::PostNotification(std::uint16_t kind, std::uint16_t error) {
+  if (loop_) loop_->PostNotification(sink_, kind, error);
 }
 
 void CkivWinSocket::DiscardNotifications() {
@@ -57,7 +59,29 @@ void CkivWinSocket::WriteRefused() {
   if (loop_) loop_->WriteRefused(sink_);
 }
 
+void CkivWinSocket::PauseRead(bool paused) {
+  if (loop_) loop_->PauseRead(sink_, paused);
+}
+
 void CkivWinSocket::OnNotification(std::uint16_t kind, std::uint16_t error) {
+  automation::Liveness alive(this);
+  try {
+    Route(kind, error);
+  } catch (...) {
+    if (alive.alive()) OnFault();
+  }
+}
+
+void CkivWinSocket::OnTimer(std::uint32_t timer_id) {
+  automation::Liveness alive(this);
+  try {
+    OnTimerExpired(timer_id);
+  } catch (...) {
+    if (alive.alive()) OnFault();
+  }
+}
+
+void CkivWinSocket::Route(std::uint16_t kind, std::uint16_t error) {
   switch (kind) {
     case NotifyRead:
       OnRead(error);
@@ -75,6 +99,7 @@ void CkivWinSocket::OnNotification(std::uint16_t kind, std::uint16_t error) {
       OnClose(error);
       break;
     default:
+      OnOtherKind(kind);
       break;
   }
 }

@@ -79,7 +79,13 @@ class StubServer final : public automation::DispatchObject<IkivImapServer>, publ
  public:
   IkivImapServer* Server() override { return this; }
   ImapUsers& Users() override { return *users_; }
-  bool DispatchReceived(ImapUser&, const char*, std::size_t) override { return true; }
+  transport::CommandResult DispatchReceived(ImapUser&, const char*, std::size_t) override {
+    return transport::CommandResult::Done;
+  }
+  transport::CommandResult ResumeParked(ImapUser&) override {
+    return transport::CommandResult::Done;
+  }
+  OutputLimits ConnectionLimits() override { return {}; }
   bool FireStateChange(ImapUser&, std::int32_t, std::int32_t) override { return true; }
   bool FireDisconnected(ImapUser&) override { return true; }
   std::int32_t Timeout() override { return 0; }
@@ -116,6 +122,9 @@ class StubServer final : public automation::DispatchObject<IkivImapServer>, publ
   Status UnadvisePropertyNotify(std::uint32_t) override { return kNo; }
   bool IsDirty() override { return false; }
   void SetDirty(bool) override {}
+  std::uint16_t ListeningPort() override { return 0; }
+  Status SetOutputLimits(const OutputLimits&) override { return kNo; }
+  OutputLimits GetOutputLimits() override { return {}; }
 
  private:
   Ref<ImapUsers> users_{new ImapUsers};

@@ -153,25 +153,37 @@ inline void RunRounds(EventLoop& loop = EventLoop::ForThisThread(), int rounds =
 
 class FakeOwner final : public transport::ConnectionOwner {
  public:
-  bool OnConnectionData(const char* bytes, std::size_t n) override {
+  using Result = transport::CommandResult;
+
+  Result OnConnectionData(const char* bytes, std::size_t n) override {
     data.emplace_back(bytes, n);
-    return on_data ? on_data(data.back()) : true;
+    return on_data ? on_data(data.back()) : Result::Done;
+  }
+  Result OnConnectionResume() override {
+    ++resumed;
+    return on_resume ? on_resume() : Result::Done;
   }
   void OnConnectionAllSent() override { ++all_sent; }
   void OnConnectionClosed() override {
     ++closed;
     socket.reset();
   }
-  void OnConnectionIdle() override {}
-  std::uint32_t IdleIntervalMs() override { return 0; }
-  bool DebugLogEnabled() override { return false; }
-  void DebugLog(std::string_view) override {}
+  void OnConnectionIdle() override { ++idle; }
+  std::uint32_t IdleIntervalMs() override { return idle_ms; }
+  OutputLimits Limits() override { return limits; }
+  bool DebugLogEnabled() override { return log_enabled; }
+  void DebugLog(std::string_view text) override { log.append(text); }
 
   std::unique_ptr<transport::CkivUserSocket> socket;
   Lines data;  // every line or chunk, in order
   // Runs after a line or chunk is recorded; its result goes back to the connection.
-  std::function<bool(const std::string&)> on_data;
-  int all_sent = 0, closed = 0;
+  std::function<Result(const std::string&)> on_data;
+  std::function<Result()> on_resume;
+  OutputLimits limits;
+  std::uint32_t idle_ms = 0;
+  bool log_enabled = false;
+  std::string log;
+  int all_sent = 0, closed = 0, resumed = 0, idle = 0;
 };
 
 // A connection object on the thread's loop at one end of a loopback TCP connection; the test

@@ -44,8 +44,9 @@ TEST(UserSocketTest, BytesWithoutALineFeedAreBoundedAndTheLineStillArrivesCut) {
   const std::string chunk(100000, 'q');
   for (int i = 0; i < 10; ++i) h.Send(chunk);
   EXPECT_TRUE(h.owner.data.empty());
-  // What can still reach the owner, plus one byte that may be the carriage return.
-  EXPECT_LE(h.socket().buffered_bytes(), kMaxLine + 1);
+  // What can still reach the owner, one byte that may be the carriage return, and one that
+  // shows the line was cut.
+  EXPECT_LE(h.socket().buffered_bytes(), kMaxLine + 2);
   h.Send("\r\nafter\r\n");
   ASSERT_EQ(h.owner.data.size(), 2u);
   EXPECT_TRUE(h.owner.data[0] == std::string(kMaxLine, 'q'));
@@ -59,8 +60,7 @@ TEST(UserSocketTest, ALiteralArrivesInChunksAndTheRestIsFramedAfterwards) {
   h.socket().set_literal_remaining(6);
   h.Send(std::string("ab\0", 3));  // a literal may hold any byte
   EXPECT_EQ(h.socket().literal_remaining(), 3);
-  // The literal's end and two lines in one receive: the lines come through the posted Read,
-  // though nothing more arrives.
+  // The literal's end and two lines in one receive: the lines are framed right after it.
   h.Send("\r\nca1 NOOP\r\nb1 X\n");
   EXPECT_EQ(h.owner.data, (Lines{std::string("ab\0", 3), "\r\nc", "a1 NOOP", "b1 X"}));
   EXPECT_EQ(h.socket().literal_remaining(), 0);
@@ -79,7 +79,7 @@ TEST(UserSocketTest, AnOwnerThatDestroysTheConnectionEndsTheReceive) {
       h.socket().QueueResponse("* never\r\n");
       h.owner.socket.reset();
     }
-    return true;
+    return transport::CommandResult::Done;
   };
   h.Send("a\nb\nc\n");
   EXPECT_EQ(h.owner.data, (Lines{"a", "b"}));
@@ -127,7 +127,7 @@ TEST(UserSocketTest, ALargeOutputToASlowReaderArrivesWholeAndInOrder) {
 TEST(UserSocketTest, AbortEndsTheConnectionWithoutSendingWhatWasQueued) {
   ConnectionHarness h;
   h.socket().QueueResponse("* pending\r\n");
-  h.socket().Abort();
+  h.socket().Abort("");
   ASSERT_TRUE(RunUntil([&] { return h.owner.closed == 1; }));
   EXPECT_EQ(h.Receive(1), "");
 }
