@@ -1,5 +1,6 @@
 #include "common/byte_buffer.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -31,7 +32,8 @@ ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
     : storage_(std::move(other.storage_)),
       capacity_(std::exchange(other.capacity_, 0)),
       start_(std::exchange(other.start_, 0)),
-      end_(std::exchange(other.end_, 0)) {}
+      end_(std::exchange(other.end_, 0)),
+      touched_(std::exchange(other.touched_, 0)) {}
 
 ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
   if (this != &other) {
@@ -40,6 +42,7 @@ ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
     capacity_ = std::exchange(other.capacity_, 0);
     start_ = std::exchange(other.start_, 0);
     end_ = std::exchange(other.end_, 0);
+    touched_ = std::exchange(other.touched_, 0);
   }
   return *this;
 }
@@ -79,10 +82,11 @@ void ByteBuffer::Append(const void* data, std::size_t n) {
   if (capacity != capacity_) {
     std::unique_ptr<char[]> grown(new char[capacity]);
     if (unconsumed != 0) std::memcpy(grown.get() + start, storage_.get() + start_, unconsumed);
-    SecureZero(storage_.get(), capacity_);
-    if (wipe_observer_ && storage_) wipe_observer_(storage_.get(), capacity_);
+    SecureZero(storage_.get(), touched_);
+    if (wipe_observer_ && storage_) wipe_observer_(storage_.get(), touched_);
     storage_ = std::move(grown);
     capacity_ = capacity;
+    touched_ = 0;
   } else if (compact && unconsumed != 0) {
     std::memmove(storage_.get(), storage_.get() + start_, unconsumed);
   }
@@ -90,6 +94,7 @@ void ByteBuffer::Append(const void* data, std::size_t n) {
   end_ = end;
   if (n != 0) std::memcpy(storage_.get() + end_, src, n);
   end_ += n;
+  touched_ = std::max(touched_, end_);
 }
 
 bool ByteBuffer::Consume(std::size_t n) {
@@ -107,6 +112,7 @@ bool ByteBuffer::DropTail(std::size_t n) {
 const char* ByteBuffer::c_str() {
   if (end_ >= capacity_) return "";  // only a moved-from or zero-capacity buffer
   storage_[end_] = '\0';
+  touched_ = std::max(touched_, end_ + 1);
   return storage_.get() + start_;
 }
 
@@ -116,13 +122,17 @@ void ByteBuffer::Reset(std::size_t capacity) {
   storage_ = std::move(fresh);
   capacity_ = capacity;
   start_ = end_ = 0;
+  touched_ = 0;
 }
 
 void ByteBuffer::Wipe() {
   if (!storage_) return;
-  SecureZero(storage_.get(), capacity_);
-  if (wipe_observer_) wipe_observer_(storage_.get(), capacity_);
+  // Bytes past touched_ never held data: a large buffer that held a short line costs a short
+  // wipe.
+  SecureZero(storage_.get(), touched_);
+  if (wipe_observer_) wipe_observer_(storage_.get(), touched_);
   storage_.reset();
+  touched_ = 0;
 }
 
 }  // namespace kivimap

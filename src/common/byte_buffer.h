@@ -3,7 +3,8 @@
 // Append resets both indices to 0 when nothing is unconsumed; while end + n is not strictly below
 // the capacity it either moves the unconsumed bytes to the front (when more than half of the
 // capacity is consumed) or grows the capacity by n + 32768. The end therefore always stays below
-// the capacity, so there is room for a terminating zero. Destruction wipes the storage.
+// the capacity, so there is room for a terminating zero. Destruction wipes every byte of the
+// storage that held data.
 #pragma once
 
 #include <cstddef>
@@ -49,8 +50,9 @@ class ByteBuffer {
   // Wipes and frees the storage, leaving an empty buffer of the given capacity.
   void Reset(std::size_t capacity = kInitialCapacity);
 
-  // Test hook: called with the old storage after it was zeroed and before it is freed
-  // (destruction, Reset, and growth to a new block).
+  // Test hook: called with the old storage and the count of its bytes that ever held data,
+  // after those were zeroed and before the storage is freed (destruction, Reset, and growth to
+  // a new block).
   using WipeObserver = void (*)(const char* storage, std::size_t capacity);
   static void SetWipeObserverForTesting(WipeObserver observer) { wipe_observer_ = observer; }
 
@@ -63,6 +65,7 @@ class ByteBuffer {
   std::size_t capacity_ = 0;
   std::size_t start_ = 0;
   std::size_t end_ = 0;
+  std::size_t touched_ = 0;  // bytes of the storage that ever held data, from its start
 };
 
 }  // namespace kivimap

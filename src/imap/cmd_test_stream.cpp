@@ -33,7 +33,7 @@ class TestStream final : public ParkedCommand {
       piece.clear();
       const std::uint64_t end = std::min<std::uint64_t>(total_, sent_ + kPiece);
       for (std::uint64_t at = sent_ - sent_ % kBlock; at < end; at += kBlock) {
-        char block[kBlock + 1];
+        char block[32];
         std::snprintf(block, sizeof block, "%015" PRIu64 "\n", at / kBlock);
         const std::uint64_t from = std::max(at, sent_);
         const std::uint64_t to = std::min(at + kBlock, end);

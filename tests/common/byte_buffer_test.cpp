@@ -70,9 +70,10 @@ TEST(ByteBufferTest, AppendingItsOwnBytesWhileTheStorageMovesCopiesThemCorrectly
 int wipes = 0;
 
 TEST(ByteBufferTest, StorageIsZeroedOnceBeforeItIsFreed) {
-  ByteBuffer::SetWipeObserverForTesting([](const char* storage, std::size_t capacity) {
+  ByteBuffer::SetWipeObserverForTesting([](const char* storage, std::size_t touched) {
     ++wipes;
-    EXPECT_TRUE(std::all_of(storage, storage + capacity, [](char c) { return c == 0; }));
+    EXPECT_GE(touched, 21u) << "at least the first text was wiped";
+    EXPECT_TRUE(std::all_of(storage, storage + touched, [](char c) { return c == 0; }));
   });
   {
     ByteBuffer b;

@@ -109,6 +109,17 @@ class Client {
     }
   }
 
+  // Sends what the socket takes now of bytes from offset on; returns the new offset.
+  std::size_t SendSome(const std::string& bytes, std::size_t offset) {
+    while (offset < bytes.size()) {
+      const ssize_t n =
+          ::send(fd_, bytes.data() + offset, bytes.size() - offset, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n <= 0) break;
+      offset += static_cast<std::size_t>(n);
+    }
+    return offset;
+  }
+
   // Runs the loop until n bytes arrived or the stream ended, taking at most per_round bytes per
   // round (a client that reads more slowly than the server writes); returns the first n bytes.
   std::string Read(std::size_t n, std::size_t per_round = SIZE_MAX, int limit_ms = 5000) {
