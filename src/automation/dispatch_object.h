@@ -5,8 +5,8 @@
 
 #include <cstdint>
 #include <memory>
-#include <new>
 
+#include "automation/guarded.h"
 #include "kivimap/object.h"
 
 namespace kivimap::automation {
@@ -83,18 +83,14 @@ class DispatchObject : public Iface, public LifeAnchor {
 };
 
 // What every host factory does: hands a new object (from make(), a raw pointer or a Ref) to *out,
-// turning a failed allocation into StatusOutOfMemory and any other failure into StatusFail.
+// under Guarded.
 template <class Iface, class Make>
 Status HandOut(Ref<Iface>* out, Make make) {
   if (!out) return StatusPointer;
-  try {
+  return Guarded([&] {
     *out = Ref<Iface>(make());
     return StatusOk;
-  } catch (const std::bad_alloc&) {
-    return StatusOutOfMemory;
-  } catch (...) {
-    return StatusFail;
-  }
+  });
 }
 
 }  // namespace kivimap::automation

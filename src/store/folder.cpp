@@ -4,8 +4,8 @@
 #include <ctime>
 #include <vector>
 
+#include "automation/guarded.h"
 #include "store/folders.h"
-#include "store/guarded_call.h"
 #include "store/messages.h"
 
 namespace kivimap::store {
@@ -65,7 +65,7 @@ WideString ImapFolder::Path() const {
 
 Status ImapFolder::get_Name(WideString* out) { return CopyNameOut(name_, out); }
 
-Status ImapFolder::put_Name(const WideString& value) { return CopyIn(value, &name_); }
+Status ImapFolder::put_Name(const WideString& value) { return automation::CopyIn(value, &name_); }
 
 Status ImapFolder::get_Messages(Ref<IImapMessages>* out) {
   if (out) *out = Ref<IImapMessages>(messages_.get());
@@ -81,16 +81,18 @@ Status ImapFolder::get_Tag(Variant* out) { return tag_.Get(out); }
 
 Status ImapFolder::put_Tag(const Variant& value) { return tag_.Put(value); }
 
-Status ImapFolder::get_UID(std::int32_t* out) { return CopyOut(uid_, out); }
+Status ImapFolder::get_UID(std::int32_t* out) { return automation::CopyOut(uid_, out); }
 
 Status ImapFolder::put_UID(std::int32_t value) {
   uid_ = value;
   return StatusOk;
 }
 
-Status ImapFolder::get_Location(WideString* out) { return CopyOut(location_, out); }
+Status ImapFolder::get_Location(WideString* out) { return automation::CopyOut(location_, out); }
 
-Status ImapFolder::put_Location(const WideString& value) { return CopyIn(value, &location_); }
+Status ImapFolder::put_Location(const WideString& value) {
+  return automation::CopyIn(value, &location_);
+}
 
 Status ImapFolder::get_Subscribed(VariantBool* out) {
   if (!out) return StatusPointer;
@@ -105,13 +107,15 @@ Status ImapFolder::put_Subscribed(VariantBool value) {
 
 Status ImapFolder::get_Path(WideString* out) {
   if (!out) return StatusPointer;
-  return GuardedCall([&] {
+  return automation::Guarded([&] {
     *out = Path();
     return StatusOk;
   });
 }
 
-Status ImapFolder::get_NextMessageUID(std::int32_t* out) { return CopyOut(next_message_uid_, out); }
+Status ImapFolder::get_NextMessageUID(std::int32_t* out) {
+  return automation::CopyOut(next_message_uid_, out);
+}
 
 Status ImapFolder::put_NextMessageUID(std::int32_t value) {
   next_message_uid_ = value;

@@ -1,6 +1,6 @@
 #include "store/folders.h"
 
-#include "store/guarded_call.h"
+#include "automation/guarded.h"
 #include "store/messages.h"
 #include "store/variant_args.h"
 
@@ -62,7 +62,7 @@ std::ptrdiff_t ImapFolders::Locate(const Variant& id, bool objects_allowed) cons
 }
 
 Status ImapFolders::get_Item(const Variant& id, Ref<IImapFolder>* out) {
-  return GuardedCall([&] {
+  return automation::Guarded([&] {
     const std::ptrdiff_t i = Locate(id, /*objects_allowed=*/false);
     if (i < 0) return StatusInvalidArg;
     if (out) *out = Ref<IImapFolder>(items_[static_cast<std::size_t>(i)].get());
@@ -77,7 +77,7 @@ Status ImapFolders::get_Count(std::int16_t* out) {
 }
 
 Status ImapFolders::Add(const WideString& name, Ref<IImapFolder>* out) {
-  return GuardedCall([&] {
+  return automation::Guarded([&] {
     Ref<ImapFolder> folder = AddFolder(name);
     if (out) *out = Ref<IImapFolder>(folder.get());
     return StatusOk;
@@ -85,7 +85,7 @@ Status ImapFolders::Add(const WideString& name, Ref<IImapFolder>* out) {
 }
 
 Status ImapFolders::Remove(const Variant& folder) {
-  return GuardedCall([&] {
+  return automation::Guarded([&] {
     const std::ptrdiff_t i = Locate(folder, /*objects_allowed=*/true);
     if (i < 0) return StatusInvalidArg;
     Ref<ImapFolder> removed = std::move(items_[static_cast<std::size_t>(i)]);

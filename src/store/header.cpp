@@ -1,6 +1,6 @@
 #include "store/header.h"
 
-#include "store/guarded_call.h"
+#include "automation/guarded.h"
 
 namespace kivimap::store {
 
@@ -31,7 +31,7 @@ void ImapMessageHeader::AppendContinuation(std::string_view line) {
 
 Status ImapMessageHeader::get_Name(WideString* out) {
   if (!out) return StatusPointer;
-  return GuardedCall([&] {
+  return automation::Guarded([&] {
     *out = filled_ ? ToWide(name_) : WideString::Null();
     return StatusOk;
   });
@@ -39,7 +39,7 @@ Status ImapMessageHeader::get_Name(WideString* out) {
 
 Status ImapMessageHeader::get_Value(WideString* out) {
   if (!out) return StatusPointer;
-  return GuardedCall([&] {
+  return automation::Guarded([&] {
     *out = filled_ ? ToWide(value_) : WideString::Null();
     return StatusOk;
   });
@@ -49,7 +49,7 @@ Status ImapMessageHeader::get_Value(WideString* out) {
 // back replaced. Long folded fields are returned whole.
 Status ImapMessageHeader::ToString(WideString* out) {
   if (!out) return StatusPointer;
-  return GuardedCall([&] {
+  return automation::Guarded([&] {
     *out = ToWide(Text());
     return StatusOk;
   });

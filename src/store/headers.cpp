@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "automation/guarded.h"
 #include "common/ascii.h"
-#include "store/guarded_call.h"
 #include "store/variant_args.h"
 
 namespace kivimap::store {
@@ -29,7 +29,7 @@ void ImapMessageHeaders::AddHeaderLine(std::string_view line) {
 }
 
 Status ImapMessageHeaders::get_Item(const Variant& index, Ref<IImapMessageHeader>* out) {
-  return GuardedCall([&]() -> Status {
+  return automation::Guarded([&]() -> Status {
     const Variant key = ResolveVariant(index);
     ImapMessageHeader* found = nullptr;
     if (const WideString* name = VariantString(key)) {
@@ -56,7 +56,7 @@ Status ImapMessageHeaders::get_Count(std::int16_t* out) {
 
 Status ImapMessageHeaders::ToString(WideString* out) {
   if (!out) return StatusPointer;
-  return GuardedCall([&] {
+  return automation::Guarded([&] {
     std::string text;
     for (const auto& field : items_) text.append(field->Text()).append("\r\n");
     *out = ToWide(text);

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "automation/guarded.h"
 #include "common/ascii.h"
-#include "store/guarded_call.h"
 #include "store/header_parser.h"
 #include "store/line_reader.h"
 #include "store/message_file.h"
@@ -220,7 +220,7 @@ void ImapMessage::LoadBody() {
 
 Status ImapMessage::get_Body(WideString* out) {
   if (!out) return StatusPointer;
-  return GuardedCall([&] {
+  return automation::Guarded([&] {
     // The whole file, whatever the range: a host keeping one message per file gets exactly it.
     std::optional<std::string> content;
     if (!filename_.empty()) content = ReadWholeFile(FilePath());
@@ -243,20 +243,24 @@ Status ImapMessage::get_Size(std::int32_t* out) {
 Status ImapMessage::get_Filename(WideString* out) { return CopyNameOut(filename_, out); }
 
 Status ImapMessage::put_Filename(const WideString& value) {
-  return GuardedCall([&] {
+  return automation::Guarded([&] {
     SetFilename(value);
     return StatusOk;
   });
 }
 
-Status ImapMessage::get_StartPosition(std::int32_t* out) { return CopyOut(start_position_, out); }
+Status ImapMessage::get_StartPosition(std::int32_t* out) {
+  return automation::CopyOut(start_position_, out);
+}
 
 Status ImapMessage::put_StartPosition(std::int32_t value) {
   start_position_ = value;
   return StatusOk;
 }
 
-Status ImapMessage::get_EndPosition(std::int32_t* out) { return CopyOut(end_position_, out); }
+Status ImapMessage::get_EndPosition(std::int32_t* out) {
+  return automation::CopyOut(end_position_, out);
+}
 
 Status ImapMessage::put_EndPosition(std::int32_t value) {
   end_position_ = value;
@@ -272,14 +276,14 @@ Status ImapMessage::get_Index(std::int16_t* out) {
   return StatusOk;
 }
 
-Status ImapMessage::get_Flags(std::int32_t* out) { return CopyOut(flags_, out); }
+Status ImapMessage::get_Flags(std::int32_t* out) { return automation::CopyOut(flags_, out); }
 
 Status ImapMessage::put_Flags(std::int32_t value) {
   flags_ = value;
   return StatusOk;
 }
 
-Status ImapMessage::get_UID(std::int32_t* out) { return CopyOut(uid_, out); }
+Status ImapMessage::get_UID(std::int32_t* out) { return automation::CopyOut(uid_, out); }
 
 Status ImapMessage::put_UID(std::int32_t value) {
   uid_ = value;
@@ -288,7 +292,7 @@ Status ImapMessage::put_UID(std::int32_t value) {
 
 Status ImapMessage::get_Text(WideString* out) {
   if (!out) return StatusPointer;
-  return GuardedCall([&] {
+  return automation::Guarded([&] {
     LoadBody();
     // The text ends at its first zero byte.
     const std::size_t length = ::strnlen(text_cache_.data(), text_cache_.size());
@@ -298,7 +302,7 @@ Status ImapMessage::get_Text(WideString* out) {
 }
 
 Status ImapMessage::get_Headers(Ref<IImapMessageHeaders>* out) {
-  return GuardedCall([&] {
+  return automation::Guarded([&] {
     ParseHeaders();
     if (!headers_) return StatusFail;
     if (out) *out = Ref<IImapMessageHeaders>(headers_.get());
@@ -307,7 +311,7 @@ Status ImapMessage::get_Headers(Ref<IImapMessageHeaders>* out) {
 }
 
 Status ImapMessage::get_Parts(Ref<IImapMessages>* out) {
-  return GuardedCall([&] {
+  return automation::Guarded([&] {
     LoadBody();
     if (out) *out = Ref<IImapMessages>(parts_.get());
     return StatusOk;

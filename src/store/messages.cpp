@@ -2,8 +2,8 @@
 
 #include <limits>
 
+#include "automation/guarded.h"
 #include "store/folder.h"
-#include "store/guarded_call.h"
 #include "store/line_reader.h"
 #include "store/owner_link.h"
 #include "store/variant_args.h"
@@ -115,7 +115,7 @@ Status ImapMessages::get_Count(std::int16_t* out) {
 }
 
 Status ImapMessages::Add(const Variant& message, Ref<IImapMessage>* out) {
-  return GuardedCall([&] {
+  return automation::Guarded([&] {
     const Variant argument = ResolveVariant(message);
     Ref<ImapMessage> added;
     if (IDispatch* object = VariantObject(argument)) {
@@ -132,7 +132,7 @@ Status ImapMessages::Add(const Variant& message, Ref<IImapMessage>* out) {
 }
 
 Status ImapMessages::Remove(const Variant& message) {
-  return GuardedCall([&] {
+  return automation::Guarded([&] {
     const Variant argument = ResolveVariant(message);
     std::ptrdiff_t i = -1;
     if (const auto index = VariantIndex(argument)) {

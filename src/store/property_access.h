@@ -1,39 +1,20 @@
-// The rules the plain properties of folders and messages share: a getter refuses a null
-// out-pointer; a copy that allocates runs under GuardedCall; a name never set reads as empty;
-// and a Tag keeps a value, never a reference to the caller's variable, which would dangle.
+// The rules the plain properties of folders and messages share beyond automation::CopyOut and
+// CopyIn: a name never set reads as empty, and a Tag keeps a value, never a reference to the
+// caller's variable, which would dangle. Each copy that allocates runs under Guarded.
 #pragma once
 
+#include "automation/guarded.h"
 #include "kivimap/status.h"
 #include "kivimap/variant.h"
 #include "kivimap/wide_string.h"
-#include "store/guarded_call.h"
 
 namespace kivimap::store {
 
-// Copies value to *out.
-template <class T>
-Status CopyOut(const T& value, T* out) noexcept {
-  if (!out) return StatusPointer;
-  return GuardedCall([&] {
-    *out = value;
-    return StatusOk;
-  });
-}
-
-// As CopyOut, but a name that was never set (null) reads back as an empty one.
+// As automation::CopyOut, but a name that was never set (null) reads back as an empty one.
 inline Status CopyNameOut(const WideString& name, WideString* out) noexcept {
   if (!out) return StatusPointer;
-  return GuardedCall([&] {
+  return automation::Guarded([&] {
     *out = name.IsNull() ? WideString::Empty() : name;
-    return StatusOk;
-  });
-}
-
-// Stores value in *to.
-template <class T>
-Status CopyIn(const T& value, T* to) noexcept {
-  return GuardedCall([&] {
-    *to = value;
     return StatusOk;
   });
 }
@@ -43,14 +24,14 @@ class TagValue {
  public:
   // A null out-pointer is accepted and ignored.
   Status Get(Variant* out) const noexcept {
-    return GuardedCall([&] {
+    return automation::Guarded([&] {
       if (out) *out = value_;
       return StatusOk;
     });
   }
   // A by-reference value is stored as the value it points at.
   Status Put(const Variant& value) noexcept {
-    return GuardedCall([&] {
+    return automation::Guarded([&] {
       value_ = value.Deref();
       return StatusOk;
     });

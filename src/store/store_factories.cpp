@@ -1,8 +1,8 @@
 // The factories through which a host creates store objects of its own. Such objects belong to
 // no collection, folder or user until the host puts them somewhere.
+#include "automation/dispatch_object.h"
 #include "kivimap/interfaces.h"
 #include "store/folders.h"
-#include "automation/dispatch_object.h"
 #include "store/headers.h"
 #include "store/messages.h"
 

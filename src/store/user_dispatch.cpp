@@ -1,7 +1,5 @@
 // Late-bound access to users, by the dispatch ids of IImapUser.
 #include <array>
-#include <new>
-#include <utility>
 
 #include "automation/dispatch_table.h"
 #include "store/user.h"
@@ -10,69 +8,12 @@ namespace kivimap::store {
 
 namespace {
 
-constexpr InvokeFlags kGet = DispatchPropertyGet | DispatchMethod;
-constexpr InvokeFlags kPut = DispatchPropertyPut;
-constexpr InvokeFlags kPutRef = DispatchPropertyPut | DispatchPropertyPutRef;
-
-using automation::ExpectArgs;
-using automation::SetResult;
+using namespace automation::glue;  // NOLINT: table building blocks
 using Member = automation::DispatchMember<ImapUser>;
 
-template <class V, Status (ImapUser::*Get)(V*)>
-Status GetMember(ImapUser& self, DispParams& p, Variant* result) {
-  if (Status s = ExpectArgs(p, 0); s != StatusOk) return s;
-  V value{};
-  const Status s = (self.*Get)(&value);
-  if (s == StatusOk) SetResult(result, Variant(std::move(value)));
-  return s;
-}
-
-template <Status (ImapUser::*Put)(const WideString&)>
-Status PutString(ImapUser& self, DispParams& p, Variant*) {
-  if (Status s = ExpectArgs(p, 1); s != StatusOk) return s;
-  WideString value;
-  if (Status s = automation::ArgString(p, 0, &value); s != StatusOk) return s;
-  return (self.*Put)(value);
-}
-
-template <Status (ImapUser::*Put)(std::int32_t)>
-Status PutInt32(ImapUser& self, DispParams& p, Variant*) {
-  if (Status s = ExpectArgs(p, 1); s != StatusOk) return s;
-  std::int32_t value = 0;
-  if (Status s = automation::ArgInt32(p, 0, &value); s != StatusOk) return s;
-  return (self.*Put)(value);
-}
-
-Status GetTimeConnected(ImapUser& self, DispParams& p, Variant* result) {
-  if (Status s = ExpectArgs(p, 0); s != StatusOk) return s;
-  Date value = 0;
-  const Status s = self.get_TimeConnected(&value);
-  if (s == StatusOk) SetResult(result, Variant::FromDate(value));
-  return s;
-}
-
-Status PutTimeConnected(ImapUser& self, DispParams& p, Variant*) {
-  if (Status s = ExpectArgs(p, 1); s != StatusOk) return s;
-  double value = 0;
-  if (Status s = automation::ArgDouble(p, 0, &value); s != StatusOk) return s;
-  return self.put_TimeConnected(value);
-}
-
-Status PutTag(ImapUser& self, DispParams& p, Variant*) {
-  if (Status s = ExpectArgs(p, 1); s != StatusOk) return s;
-  return self.put_Tag(automation::ArgVariant(p, 0));
-}
-
-Status GetFolders(ImapUser& self, DispParams& p, Variant* result) {
-  if (Status s = ExpectArgs(p, 0); s != StatusOk) return s;
-  Ref<IImapFolders> folders;
-  const Status s = self.get_Folders(&folders);
-  if (s == StatusOk) SetResult(result, Variant(static_cast<IDispatch*>(folders.get())));
-  return s;
-}
-
+// Folders takes a folder collection, or nothing (Empty or Null) to keep the one the user has.
 Status PutFolders(ImapUser& self, DispParams& p, Variant*) {
-  if (Status s = ExpectArgs(p, 1); s != StatusOk) return s;
+  if (Status s = automation::ExpectArgs(p, 1); s != StatusOk) return s;
   IDispatch* object = nullptr;
   if (Status s = automation::ArgObject(p, 0, &object); s != StatusOk) return s;
   auto* folders = dynamic_cast<IImapFolders*>(object);
@@ -80,36 +21,27 @@ Status PutFolders(ImapUser& self, DispParams& p, Variant*) {
   return self.putref_Folders(folders);
 }
 
-Status CallDisconnect(ImapUser& self, DispParams& p, Variant*) {
-  if (Status s = ExpectArgs(p, 0); s != StatusOk) return s;
-  return self.Disconnect();
-}
-
-Status CallSend(ImapUser& self, DispParams& p, Variant*) {
-  return PutString<&ImapUser::Send>(self, p, nullptr);
-}
-
 const std::array<Member, 20> kMembers = {{
-    {u"Hostname", 1, kGet, GetMember<WideString, &ImapUser::get_Hostname>},
-    {u"Hostname", 1, kPut, PutString<&ImapUser::put_Hostname>},
-    {u"Username", 2, kGet, GetMember<WideString, &ImapUser::get_Username>},
-    {u"Username", 2, kPut, PutString<&ImapUser::put_Username>},
-    {u"Password", 3, kGet, GetMember<WideString, &ImapUser::get_Password>},
-    {u"Password", 3, kPut, PutString<&ImapUser::put_Password>},
-    {u"BytesUpload", 4, kGet, GetMember<std::int32_t, &ImapUser::get_BytesUpload>},
-    {u"BytesUpload", 4, kPut, PutInt32<&ImapUser::put_BytesUpload>},
-    {u"BytesDownload", 5, kGet, GetMember<std::int32_t, &ImapUser::get_BytesDownload>},
-    {u"BytesDownload", 5, kPut, PutInt32<&ImapUser::put_BytesDownload>},
-    {u"TimeConnected", 6, kGet, GetTimeConnected},
-    {u"TimeConnected", 6, kPut, PutTimeConnected},
-    {u"Tag", 7, kGet, GetMember<Variant, &ImapUser::get_Tag>},
-    {u"Tag", 7, kPutRef, PutTag},
-    {u"State", 8, kGet, GetMember<std::int32_t, &ImapUser::get_State>},
-    {u"Index", 9, kGet, GetMember<std::int16_t, &ImapUser::get_Index>},
-    {u"Folders", 10, kGet, GetFolders},
-    {u"Folders", 10, kPutRef, PutFolders},
-    {u"Disconnect", 11, DispatchMethod, CallDisconnect},
-    {u"Send", 12, DispatchMethod, CallSend},
+    {u"Hostname", 1, kGet, Get<&ImapUser::get_Hostname>},
+    {u"Hostname", 1, kPut, Put<&ImapUser::put_Hostname>},
+    {u"Username", 2, kGet, Get<&ImapUser::get_Username>},
+    {u"Username", 2, kPut, Put<&ImapUser::put_Username>},
+    {u"Password", 3, kGet, Get<&ImapUser::get_Password>},
+    {u"Password", 3, kPut, Put<&ImapUser::put_Password>},
+    {u"BytesUpload", 4, kGet, Get<&ImapUser::get_BytesUpload>},
+    {u"BytesUpload", 4, kPut, Put<&ImapUser::put_BytesUpload>},
+    {u"BytesDownload", 5, kGet, Get<&ImapUser::get_BytesDownload>},
+    {u"BytesDownload", 5, kPut, Put<&ImapUser::put_BytesDownload>},
+    {u"TimeConnected", 6, kGet, Get<&ImapUser::get_TimeConnected, AsDate>},
+    {u"TimeConnected", 6, kPut, Put<&ImapUser::put_TimeConnected>},
+    {u"Tag", 7, kGet, Get<&ImapUser::get_Tag>},
+    {u"Tag", 7, kPutAny, Put<&ImapUser::put_Tag>},
+    {u"State", 8, kGet, Get<&ImapUser::get_State>},
+    {u"Index", 9, kGet, Get<&ImapUser::get_Index>},
+    {u"Folders", 10, kGet, Get<&ImapUser::get_Folders>},
+    {u"Folders", 10, kPutAny, PutFolders},
+    {u"Disconnect", 11, DispatchMethod, Method<&ImapUser::Disconnect>},
+    {u"Send", 12, DispatchMethod, Put<&ImapUser::Send>},
 }};
 
 }  // namespace
@@ -119,11 +51,7 @@ Status ImapUser::GetIDsOfNames(std::u16string_view name, DispId* id) {
 }
 
 Status ImapUser::Invoke(DispId id, InvokeFlags kind, DispParams& params, Variant* result) {
-  try {
-    return automation::DispatchInvoke<ImapUser>(kMembers, *this, id, kind, params, result);
-  } catch (const std::bad_alloc&) {
-    return StatusOutOfMemory;
-  }
+  return automation::DispatchInvoke<ImapUser>(kMembers, *this, id, kind, params, result);
 }
 
 }  // namespace kivimap::store

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "automation/dispatch_object.h"
@@ -59,6 +61,37 @@ TEST(DispatchTest, InvokeByIdReachesTheRightMemberAndRefusesBadCalls) {
   EXPECT_EQ(c->GetIDsOfNames(u"ADD", &id), StatusOk);
   EXPECT_EQ(id, 1);
   EXPECT_EQ(c->GetIDsOfNames(u"Ad", &id), StatusUnknownName);
+}
+
+// Members and a factory that throw: no exception may cross a host call.
+struct Thrower : DispatchObject<IDispatch> {
+  Status GetIDsOfNames(std::u16string_view, DispId*) override { return StatusNotImplemented; }
+  Status Invoke(DispId id, InvokeFlags kind, DispParams& params, Variant* result) override {
+    return DispatchInvoke<Thrower>(kTable, *this, id, kind, params, result);
+  }
+  static Status NoMemory(Thrower&, DispParams&, Variant*) { throw std::bad_alloc(); }
+  static Status Broken(Thrower&, DispParams&, Variant*) { throw std::runtime_error("x"); }
+  static Status Thrown(Thrower&, DispParams&, Variant*) { throw 7; }
+  static constexpr std::array<DispatchMember<Thrower>, 3> kTable = {
+      {{u"A", 1, DispatchMethod, &NoMemory},
+       {u"B", 2, DispatchMethod, &Broken},
+       {u"C", 3, DispatchMethod, &Thrown}}};
+};
+
+TEST(DispatchTest, AThrowingMemberOrFactoryAnswersAStatus) {
+  const struct {
+    DispId id;
+    Status want;
+  } cases[] = {{1, StatusOutOfMemory}, {2, StatusFail}, {3, StatusFail}};
+  Ref<Thrower> t(new Thrower);
+  for (const auto& c : cases) EXPECT_EQ(Call(*t, c.id, DispatchMethod, {}), c.want) << c.id;
+
+  Ref<IDispatch> made;
+  EXPECT_EQ(HandOut(&made, []() -> IDispatch* { throw std::bad_alloc(); }), StatusOutOfMemory);
+  EXPECT_EQ(HandOut(&made, []() -> IDispatch* { throw std::logic_error("x"); }), StatusFail);
+  EXPECT_EQ(made.get(), nullptr);
+  EXPECT_EQ(HandOut(&made, [] { return new Thrower; }), StatusOk);
+  EXPECT_NE(made.get(), nullptr);
 }
 
 TEST(DispatchObjectTest, CountStartsAtZeroAndTheLastReleaseDestroys) {
