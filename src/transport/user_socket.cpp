@@ -1,5 +1,7 @@
 #include "transport/user_socket.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -237,6 +239,14 @@ void CkivUserSocket::OnTimerExpired(std::uint32_t /*timer_id*/) {
     idle_timer_running_ = false;
     return;
   }
+  // Output that already left the queue may still wait in the socket's own buffer: while the
+  // client keeps taking from there (the amount changed since the last check, to zero included),
+  // it is not silent.
+  int unsent = 0;
+  if (has_socket() && ::ioctl(fd(), SIOCOUTQ, &unsent) != 0) unsent = 0;
+  const auto now_unsent = static_cast<std::uint32_t>(std::max(unsent, 0));
+  if (now_unsent != socket_unsent_) Touch();
+  socket_unsent_ = now_unsent;
   const std::int64_t quiet_ms = (CoarseNowNs() - last_activity_) / 1'000'000;
   if (quiet_ms + kIdleSlackMs < std::int64_t{interval}) {
     SetTimer(static_cast<std::uint32_t>(interval - quiet_ms), kIdleTimer);

@@ -166,6 +166,7 @@ class CkivUserSocket final : public CkivWinSocket {
   std::size_t partial_ = 0;  // bytes at the end of the line buffer after its last line feed
   SendQueue send_queue_;
   std::int64_t last_activity_ = 0;  // coarse monotonic nanoseconds
+  std::uint32_t socket_unsent_ = 0; // bytes the socket itself still held at the last check
   std::uint64_t committed_ = 0;     // queued bytes a deferred SendResponse asked to send
   std::uint32_t bytes_upload_ = 0;
   std::uint32_t bytes_download_ = 0;

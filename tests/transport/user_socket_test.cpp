@@ -66,6 +66,42 @@ TEST(UserSocketTest, ALiteralArrivesInChunksAndTheRestIsFramedAfterwards) {
   EXPECT_EQ(h.socket().literal_remaining(), 0);
 }
 
+// Bytes that follow a command line in the same receive are literal bytes once the command asks
+// for a literal, never command lines, and the lines after the literal are framed as usual.
+TEST(UserSocketTest, BytesAfterTheLineThatAsksForALiteralAreTheLiteral) {
+  ConnectionHarness h;
+  h.owner.on_data = [&](const std::string& line) {
+    if (line == "A APPEND") h.socket().set_literal_remaining(12);
+    return transport::CommandResult::Done;
+  };
+  h.Send("A APPEND\r\nB NOOP\r\nmore\r\nC NOOP\r\n");
+  EXPECT_EQ(h.owner.data, (Lines{"A APPEND", "B NOOP\r\nmore", "", "C NOOP"}));
+  EXPECT_EQ(h.socket().literal_remaining(), 0);
+}
+
+// A parked command holds back the lines after it until its owner has resumed it to its end.
+TEST(UserSocketTest, LinesAfterAParkedCommandWaitForItsEnd) {
+  ConnectionHarness h;
+  ASSERT_TRUE(RunUntil([&] { return h.socket().may_send(); }));
+  int parts = 0;
+  h.owner.on_data = [&](const std::string& line) {
+    if (line != "A") {
+      h.socket().SendResponse(line + " done\r\n");
+      return transport::CommandResult::Done;
+    }
+    h.socket().QueueResponse("A part\r\n");
+    return transport::CommandResult::Suspended;
+  };
+  h.owner.on_resume = [&] {
+    h.socket().QueueResponse(++parts < 3 ? "A part\r\n" : "A done\r\n");
+    return parts < 3 ? transport::CommandResult::Suspended : transport::CommandResult::Done;
+  };
+  h.Send("A\nB\n");
+  EXPECT_EQ(h.Receive(42), "A part\r\nA part\r\nA part\r\nA done\r\nB done\r\n");
+  EXPECT_EQ(h.owner.resumed, 3);
+  EXPECT_FALSE(h.socket().parked());
+}
+
 // An owner that destroys the connection while it frames a receive: the connection touches
 // nothing of itself afterwards (AddressSanitizer would tell), frames nothing more even when told
 // to go on, and still sends what responses before sent, but not what was only queued.
