@@ -14,7 +14,7 @@ namespace kivimap::imap {
 // judge the credentials: the host learns them through Connected. A host that disconnects the
 // user inside Connected ends the command there: no state change, nothing sent.
 CommandResult CompleteLogin(ServerContext& server, store::ImapUser& user, std::string_view tag,
-                   std::string_view command_name, const WideString& username,
-                   const WideString& password);
+                            std::string_view command_name, const WideString& username,
+                            const WideString& password);
 
 }  // namespace kivimap::imap

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "automation/error_report.h"
+#include "automation/guarded.h"
 #include "server/debug_log.h"
 #include "server/host_info.h"
 
@@ -25,22 +26,8 @@ constexpr char16_t kBadBindIP[] = u"An invalid argument was supplied in BindIP p
 constexpr char16_t kCouldNotBind[] = u"Could not bind socket.";
 constexpr char16_t kNoEventLoop[] = u"Could not create the event loop.";
 
-template <class Body>
-Status Guarded(Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return StatusOutOfMemory;
-  }
-}
-
-Status CopyOut(const WideString& value, WideString* out) {
-  if (!out) return StatusPointer;
-  return Guarded([&] {
-    *out = value;
-    return StatusOk;
-  });
-}
+using automation::CopyOut;
+using automation::Guarded;
 
 }  // namespace
 
@@ -49,7 +36,6 @@ CkivImapServer::CkivImapServer() : users_(new store::ImapUsers) {
   my_hostname_ = ToWide(host_name);
   my_ip_ = ToWide(FirstIPv4Address(host_name));
 }
-
 
 Status CkivImapServer::Refuse(std::uint32_t code, const char16_t* message) {
   return automation::ReportError(code, WideString(message), WideString(kErrorSource));
@@ -139,7 +125,13 @@ Status CkivImapServer::put_MyIP(const WideString& value) {
   });
 }
 
-Status CkivImapServer::get_Version(WideString* out) { return CopyOut(WideString(kVersion), out); }
+Status CkivImapServer::get_Version(WideString* out) {
+  if (!out) return StatusPointer;
+  return Guarded([&] {
+    *out = WideString(kVersion);
+    return StatusOk;
+  });
+}
 
 Status CkivImapServer::put_Version(const WideString& /*value*/) { return StatusOk; }
 

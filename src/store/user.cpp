@@ -8,6 +8,7 @@
 #include <new>
 #include <utility>
 
+#include "automation/guarded.h"
 #include "store/users.h"
 
 namespace kivimap::store {
@@ -64,35 +65,18 @@ ImapUser::~ImapUser() {
 
 // --- IImapUser ---
 
-namespace {
-
-Status CopyString(const WideString& from, WideString* out) {
-  if (!out) return StatusPointer;
-  try {
-    *out = from;
-    return StatusOk;
-  } catch (const std::bad_alloc&) {
-    return StatusOutOfMemory;
-  }
+Status ImapUser::get_Hostname(WideString* out) { return automation::CopyOut(hostname_, out); }
+Status ImapUser::put_Hostname(const WideString& value) {
+  return automation::CopyIn(value, &hostname_);
 }
-
-Status StoreString(WideString* to, const WideString& value) {
-  try {
-    *to = value;
-    return StatusOk;
-  } catch (const std::bad_alloc&) {
-    return StatusOutOfMemory;
-  }
+Status ImapUser::get_Username(WideString* out) { return automation::CopyOut(username_, out); }
+Status ImapUser::put_Username(const WideString& value) {
+  return automation::CopyIn(value, &username_);
 }
-
-}  // namespace
-
-Status ImapUser::get_Hostname(WideString* out) { return CopyString(hostname_, out); }
-Status ImapUser::put_Hostname(const WideString& value) { return StoreString(&hostname_, value); }
-Status ImapUser::get_Username(WideString* out) { return CopyString(username_, out); }
-Status ImapUser::put_Username(const WideString& value) { return StoreString(&username_, value); }
-Status ImapUser::get_Password(WideString* out) { return CopyString(password_, out); }
-Status ImapUser::put_Password(const WideString& value) { return StoreString(&password_, value); }
+Status ImapUser::get_Password(WideString* out) { return automation::CopyOut(password_, out); }
+Status ImapUser::put_Password(const WideString& value) {
+  return automation::CopyIn(value, &password_);
+}
 
 Status ImapUser::get_BytesUpload(std::int32_t* out) {
   if (!out) return StatusPointer;
@@ -137,23 +121,16 @@ Status ImapUser::put_TimeConnected(Date value) {
 
 Status ImapUser::get_Tag(Variant* out) {
   if (!out) return StatusOk;
-  try {
-    *out = tag_;
-    return StatusOk;
-  } catch (const std::bad_alloc&) {
-    return StatusOutOfMemory;
-  }
+  return automation::CopyOut(tag_, out);
 }
 
 Status ImapUser::put_Tag(const Variant& value) {
-  try {
+  return automation::Guarded([&] {
     // A reference to the caller's variable would dangle: keep the value it points at.
     Variant copy = value.Deref();
     std::swap(tag_, copy);
     return StatusOk;  // the old value is released here, after the new one is in place
-  } catch (const std::bad_alloc&) {
-    return StatusOutOfMemory;
-  }
+  });
 }
 
 Status ImapUser::get_State(std::int32_t* out) {
@@ -179,11 +156,11 @@ Status ImapUser::get_Folders(Ref<IImapFolders>* out) {
 
 Status ImapUser::putref_Folders(IImapFolders* value) {
   if (!value) return StatusOk;
-  try {
+  const Status adopted = automation::Guarded([&] {
     AdoptCollectionLinks(value, folders_.get());
-  } catch (const std::bad_alloc&) {
-    return StatusOutOfMemory;
-  }
+    return StatusOk;
+  });
+  if (adopted != StatusOk) return adopted;
   Ref<IImapFolders> old = std::exchange(folders_, Ref<IImapFolders>(value));
   return StatusOk;
 }
@@ -222,7 +199,7 @@ Status ImapUser::Disconnect() {
 Status ImapUser::Send(const WideString& text) {
   try {
     SendResponse(text.ToNarrow());
-  } catch (const std::bad_alloc&) {
+  } catch (...) {
     // Send reports success whatever happens to the text; the connection ends instead.
     if (connection_) connection_->Abort("connection closed: no memory for its output");
   }

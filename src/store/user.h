@@ -74,7 +74,9 @@ class ImapUser final : public automation::DispatchObject<IImapUser>,
 
   // The protocol engine's record of this connection (null until the engine made one).
   ProtocolRecord* protocol_record() const { return protocol_.get(); }
-  void set_protocol_record(std::unique_ptr<ProtocolRecord> record) { protocol_ = std::move(record); }
+  void set_protocol_record(std::unique_ptr<ProtocolRecord> record) {
+    protocol_ = std::move(record);
+  }
   std::int32_t state() const { return state_; }
   const WideString& username() const { return username_; }
   const WideString& password() const { return password_; }

@@ -97,8 +97,8 @@ struct EventLoop::Impl {
     std::uint16_t socket_error = 0;  // taken from SO_ERROR on EPOLLERR, reported with Close
     bool watching = false;           // fd is in the epoll set
     bool listening = false;
-    bool connecting = false;  // Connect comes at the first writability
-    bool want_write = false;  // Write comes at the next writability
+    bool connecting = false;   // Connect comes at the first writability
+    bool want_write = false;   // Write comes at the next writability
     bool read_paused = false;  // neither Read nor the peer's end of stream is watched
   };
 

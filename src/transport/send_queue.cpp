@@ -63,8 +63,7 @@ SendQueue::Outcome SendQueue::SendTo(int socket, std::size_t limit, std::size_t*
       if (took > 0) ConsumeOwned(took);
     } else {
       Piece& front = pieces_[first_];
-      const auto want =
-          static_cast<std::size_t>(std::min<std::uint64_t>(limit, front.length));
+      const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(limit, front.length));
       if (front.file) {
         outcome = SendFile(socket, front, want, &took);
       } else {
@@ -104,8 +103,8 @@ SendQueue::Outcome SendQueue::SendFile(int socket, Piece& piece, std::size_t wan
   if (ahead_head_ == ahead_.size()) {
     while (ahead_.empty()) {
       off_t offset = static_cast<off_t>(piece.offset);
-      const ssize_t k = ::sendfile(socket, piece.file->fd(), &offset,
-                                   std::min(want, kSendfileChunk));
+      const ssize_t k =
+          ::sendfile(socket, piece.file->fd(), &offset, std::min(want, kSendfileChunk));
       if (k > 0) {
         piece.offset += static_cast<std::uint64_t>(k);
         *sent = static_cast<std::size_t>(k);

@@ -38,11 +38,11 @@ class SendQueue {
  public:
   // What a send attempt ended with.
   enum class Outcome {
-    kEmpty,       // everything up to the limit went out
-    kWouldBlock,  // the socket has no room now
-    kSocketError, // the socket failed (error() tells why)
-    kFileShort,   // a file ended before its queued range did: the stream cannot be completed
-    kFileError,   // a file could not be read
+    kEmpty,        // everything up to the limit went out
+    kWouldBlock,   // the socket has no room now
+    kSocketError,  // the socket failed (error() tells why)
+    kFileShort,    // a file ended before its queued range did: the stream cannot be completed
+    kFileError,    // a file could not be read
   };
 
   // Queues a copy of n bytes (NUL bytes allowed). Throws std::bad_alloc; the queue is then

@@ -175,9 +175,8 @@ void CkivUserSocket::FlushQueue() { Flush(send_queue_.size()); }
 void CkivUserSocket::Flush(std::uint64_t limit) {
   if (!may_send_ || limit == 0 || send_queue_.empty() || !has_socket() || aborted_) return;
   std::size_t sent = 0;
-  const auto outcome =
-      send_queue_.SendTo(fd(), static_cast<std::size_t>(std::min<std::uint64_t>(limit, SIZE_MAX)),
-                         &sent);
+  const auto outcome = send_queue_.SendTo(
+      fd(), static_cast<std::size_t>(std::min<std::uint64_t>(limit, SIZE_MAX)), &sent);
   if (sent > 0) {
     bytes_download_ += static_cast<std::uint32_t>(sent);
     committed_ -= std::min<std::uint64_t>(committed_, sent);
@@ -296,8 +295,7 @@ std::size_t CkivUserSocket::Frame(char* data, std::size_t n, bool* gone) {
   while (pos < n && TakesCommands()) {
     CommandResult result;
     if (literal_remaining_ > 0) {
-      const std::size_t take =
-          std::min(n - pos, static_cast<std::size_t>(literal_remaining_));
+      const std::size_t take = std::min(n - pos, static_cast<std::size_t>(literal_remaining_));
       result = CommandStep(data + pos, take);
       if (!alive.alive()) {
         *gone = true;

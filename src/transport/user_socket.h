@@ -165,22 +165,22 @@ class CkivUserSocket final : public CkivWinSocket {
   std::unique_ptr<ByteBuffer> line_buffer_;  // only while it holds bytes
   std::size_t partial_ = 0;  // bytes at the end of the line buffer after its last line feed
   SendQueue send_queue_;
-  std::int64_t last_activity_ = 0;  // coarse monotonic nanoseconds
-  std::uint32_t socket_unsent_ = 0; // bytes the socket itself still held at the last check
-  std::uint64_t committed_ = 0;     // queued bytes a deferred SendResponse asked to send
+  std::int64_t last_activity_ = 0;   // coarse monotonic nanoseconds
+  std::uint32_t socket_unsent_ = 0;  // bytes the socket itself still held at the last check
+  std::uint64_t committed_ = 0;      // queued bytes a deferred SendResponse asked to send
   std::uint32_t bytes_upload_ = 0;
   std::uint32_t bytes_download_ = 0;
   std::int32_t literal_remaining_ = 0;
-  int busy_ = 0;                  // owner calls on the stack
-  std::uint16_t deferred_ = 0;    // notification kinds that came while busy
-  std::uint16_t close_error_ = 0; // of a deferred Close
+  int busy_ = 0;                   // owner calls on the stack
+  std::uint16_t deferred_ = 0;     // notification kinds that came while busy
+  std::uint16_t close_error_ = 0;  // of a deferred Close
   bool may_send_ = false;
   bool aborted_ = false;
-  bool in_receive_ = false;     // framing a receive: SendResponse defers its send
-  bool output_full_ = false;    // held the high mark: waiting to drain below the low mark
-  bool parked_ = false;         // a command is suspended
+  bool in_receive_ = false;   // framing a receive: SendResponse defers its send
+  bool output_full_ = false;  // held the high mark: waiting to drain below the low mark
+  bool parked_ = false;       // a command is suspended
   bool close_requested_ = false;
-  bool closing_ = false;        // no more reading; close once the queue is empty
+  bool closing_ = false;  // no more reading; close once the queue is empty
   bool read_paused_ = false;
   bool resume_posted_ = false;
   bool line_was_cut_ = false;

@@ -36,7 +36,9 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 namespace kivimap::testing {
 namespace {
 
-store::ImapUser& Engine(const Ref<IImapUser>& user) { return dynamic_cast<store::ImapUser&>(*user); }
+store::ImapUser& Engine(const Ref<IImapUser>& user) {
+  return dynamic_cast<store::ImapUser&>(*user);
+}
 
 std::string Answers(int from, int to) {
   std::string out;
@@ -50,7 +52,8 @@ std::string Answers(int from, int to) {
 
 std::string Commands(int from, int to) {
   std::string out;
-  for (int i = from; i < to; ++i) out.append("a").append(std::to_string(i)).append(" CAPABILITY\r\n");
+  for (int i = from; i < to; ++i)
+    out.append("a").append(std::to_string(i)).append(" CAPABILITY\r\n");
   return out;
 }
 

@@ -19,7 +19,8 @@ using testing::ScopedFd;
 
 std::string Pattern(std::size_t n, std::size_t seed) {
   std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 31 + seed * 7 + i / 251) & 0xFF);
+  for (std::size_t i = 0; i < n; ++i)
+    s[i] = static_cast<char>((i * 31 + seed * 7 + i / 251) & 0xFF);
   return s;
 }
 
