@@ -3,6 +3,8 @@
 // sanitizer build checks), and no timer is left running.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "server/server_test_support.h"
 
 namespace kivimap::testing {
@@ -135,6 +137,23 @@ TEST(LifetimeTest, AUserTheHostKeepsOutlivesItsServer) {
   WideString host;
   EXPECT_EQ(first->get_Hostname(&host), StatusOk);
   EXPECT_EQ(host.ToNarrow(), "127.0.0.1");
+}
+
+// A host that keeps its server in a static: it is destroyed at exit, after the thread's own
+// reference to the event loop is gone; its listener and connections still find their loop.
+TEST(LifetimeDeathTest, AServerHeldInAStaticEndsCleanlyAtExit) {
+  EXPECT_EXIT(
+      {
+        static Ref<IkivImapServer> kept;
+        CreateImapServer(&kept);
+        kept->put_BindIP(u"127.0.0.1");
+        kept->put_Port(0);
+        if (kept->Start() != StatusOk) std::_Exit(3);
+        static Client client(kept->ListeningPort());
+        if (client.Read(sizeof kDefaultGreeting - 1) != kDefaultGreeting) std::_Exit(4);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ TEST(UserSocketTest, LinesAfterAParkedCommandWaitForItsEnd) {
     return parts < 3 ? transport::CommandResult::Suspended : transport::CommandResult::Done;
   };
   h.Send("A\nB\n");
-  EXPECT_EQ(h.Receive(42), "A part\r\nA part\r\nA part\r\nA done\r\nB done\r\n");
+  EXPECT_EQ(h.Receive(40), "A part\r\nA part\r\nA part\r\nA done\r\nB done\r\n");
   EXPECT_EQ(h.owner.resumed, 3);
   EXPECT_FALSE(h.socket().parked());
 }
