@@ -112,3 +112,23 @@ class EndingsTest(HostTestCase):
         client.expect(b"a2 BAD AUTHENTICATE parse error\r\n")
         client.login()  # still not logged in: LOGIN is accepted
         self.assertEqual(host.events("Connected")[0]["Password"], "secret")
+
+
+class HostEndsTheUserTest(HostTestCase):
+    def test_disconnect_inside_connected_ends_the_login_there(self):
+        # Regression: LOGIN used to complete, and ListFolders to fire, for a user the host had
+        # already been told was disconnected.
+        host = self.start_host({"script": [{"on": "Connected", "nth": 1, "do": "Disconnect"}]})
+        client = self.connect(host).greet()
+        client.send(b"a1 LOGIN joe secret\r\na2 NOOP\r\n")
+        client.expect_closed(b"")
+        host.wait_events("Disconnected")
+        names = [e["event"] for e in host.events()]
+        self.assertEqual(names[names.index("Connected"):], ["Connected", "Disconnected", "Script"])
+
+    def test_a_connection_ends_with_its_server(self):
+        host = self.start_host({"script": [{"on": "Command", "nth": 1, "do": "ReleaseServer"}]})
+        client = self.connect(host).greet()
+        client.send(b"a1 NOOP\r\n")
+        client.expect_closed(b"")
+        self.assert_server_gone(host)
