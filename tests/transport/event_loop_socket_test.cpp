@@ -55,6 +55,41 @@ TEST_F(EventLoopSocketTest, WriteComesOnceAndAgainOnlyAfterARefusedSendGotRoom) 
   EXPECT_EQ(target.deliveries, Deliveries(writes + 1, {NotifyWrite, 0})) << "only Writes";
 }
 
+// While reading is paused, neither unread bytes nor the peer's end of stream are reported; a
+// reset is, as Close. Resumed, the bytes come first, then the end.
+TEST_F(EventLoopSocketTest, APausedSocketReportsOnlyABrokenConnection) {
+  auto [ours, peer] = ConnectedPair();
+  ASSERT_TRUE(loop.Subscribe(sink, ours.get(), kConnectionMask));
+  ASSERT_TRUE(RunUntil([&] { return target.Count(NotifyWrite) == 1; }, loop));
+  loop.PauseRead(sink, true);
+  SendAll(peer.get(), "a1 NOOP\r\n");
+  shutdown(peer.get(), SHUT_WR);
+  RunRounds(loop);
+  EXPECT_EQ(target.Count(NotifyRead) + target.Count(NotifyClose), 0);
+  loop.PauseRead(sink, false);
+  target.on_notification = [&](std::uint16_t kind, std::uint16_t) {
+    char buffer[64];
+    if (kind == NotifyRead) recv(ours.get(), buffer, sizeof buffer, 0);
+  };
+  ASSERT_TRUE(RunUntil([&] { return target.Count(NotifyClose) == 1; }, loop));
+  EXPECT_EQ(target.deliveries.back(), (Delivery{NotifyClose, 0}));
+  EXPECT_EQ(target.Count(NotifyRead), 1);
+
+  auto [paused, reset_peer] = ConnectedPair();
+  Recorder other;
+  const EventLoop::SinkId other_sink = loop.CreateSink(&other);
+  ASSERT_TRUE(loop.Subscribe(other_sink, paused.get(), kConnectionMask));
+  loop.PauseRead(other_sink, true);
+  SendAll(reset_peer.get(), "unread");
+  const linger abort_on_close{1, 0};
+  setsockopt(reset_peer.get(), SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close);
+  reset_peer.Reset();
+  ASSERT_TRUE(RunUntil([&] { return other.Count(NotifyClose) == 1; }, loop));
+  EXPECT_EQ(other.Count(NotifyRead), 0);
+  EXPECT_EQ(other.deliveries.back(), (Delivery{NotifyClose, ECONNRESET}));
+  loop.DestroySink(other_sink);
+}
+
 TEST_F(EventLoopSocketTest, ReadRepeatsWhileDataRemainsAndCloseComesAfterTheLastByte) {
   auto [ours, peer] = ConnectedPair();
   std::string received;
