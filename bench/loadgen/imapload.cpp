@@ -58,6 +58,7 @@ struct Options {
   double seconds = 3;
   double warmup = 0.5;
   long max_sessions = 1000000;
+  double rate = 0;  // churn: sessions started per second over all clients; 0 = as fast as it goes
   long max_noops = 200000;
   std::vector<int> steps;
   int parallel = 64;
@@ -226,15 +227,22 @@ class Driver {
   // started, then lets the sessions in flight finish.
   void RunChurn(int clients, Clock::time_point measure_start, Clock::time_point measure_end) {
     measure_start_ = measure_start;
+    run_start_ = Clock::now();
     conns_.resize(clients);
     for (auto& c : conns_) StartSession(c);
     const Clock::time_point hard_end = measure_end + FromSeconds(opt_.session_timeout + 5);
-    while (active_ > 0) {
-      Poll(100);
+    while (active_ > 0 || (!waiting_.empty() && !stop_starting_)) {
+      Poll(opt_.rate > 0 ? 1 : 100);
       Clock::time_point now = Clock::now();
       if (now > hard_end) Fail("churn did not end in time");
       CheckDeadlines(now);
       if (now >= measure_end) stop_starting_ = true;
+      // A paced churn starts the clients that wait as their turns come.
+      while (!waiting_.empty() && !stop_starting_ && Due()) {
+        Conn& c = conns_[waiting_.back()];
+        waiting_.pop_back();
+        StartSession(c);
+      }
     }
   }
 
@@ -307,9 +315,19 @@ class Driver {
  private:
   static constexpr uint64_t kStdinKey = ~uint64_t{0};
 
+  // Whether a paced churn may start another session now.
+  bool Due() const {
+    return opt_.rate <= 0 ||
+           static_cast<double>(started_) < opt_.rate * Seconds(Clock::now() - run_start_);
+  }
+
   void StartSession(Conn& c) {
     if (mode_ == Mode::Churn) {
       if (stop_starting_ || started_ >= opt_.max_sessions) return;
+      if (!Due()) {
+        waiting_.push_back(static_cast<size_t>(&c - conns_.data()));
+        return;
+      }
       ++started_;
     }
     c.in.clear();
@@ -523,6 +541,8 @@ class Driver {
   std::vector<Conn> conns_;
   int active_ = 0;
   long started_ = 0;
+  std::vector<size_t> waiting_;  // paced churn: clients between sessions
+  Clock::time_point run_start_;
   long measured_ = 0;
   bool stop_starting_ = false;
   int stdin_lines_ = 0;  // lines read from stdin and not yet waited for
@@ -635,7 +655,7 @@ class Probe {
 [[noreturn]] void Usage() {
   std::fprintf(stderr,
                "usage: imapload churn|noop|idle --port P [--user U] [--password W] [--clients C]\n"
-               "       [--seconds S] [--warmup W] [--max-sessions N] [--max-noops N]\n"
+               "       [--seconds S] [--warmup W] [--max-sessions N] [--max-noops N] [--rate R]\n"
                "       [--steps N1,N2,...] [--parallel K] [--session-timeout S] "
                "[--step-timeout S]\n");
   std::exit(2);
@@ -658,6 +678,8 @@ Options Parse(int argc, char** argv) {
         opt.password = value;
       else if (key == "--clients")
         opt.clients = std::stoi(value);
+      else if (key == "--rate")
+        opt.rate = std::stod(value);
       else if (key == "--seconds")
         opt.seconds = std::stod(value);
       else if (key == "--warmup")
@@ -690,6 +712,7 @@ Options Parse(int argc, char** argv) {
   bool ok = opt.port > 0 && opt.port < 65536 && opt.clients >= 1 && opt.clients <= kMaxClients &&
             opt.seconds > 0 && opt.seconds <= 600 && opt.warmup >= 0 && opt.warmup <= 60 &&
             opt.max_sessions >= 1 && opt.max_noops >= 1 && opt.parallel >= 1 &&
+            opt.rate >= 0 && opt.rate <= 1e6 &&
             opt.session_timeout > 0 && opt.step_timeout > 0 &&
             opt.user.find_first_of(" \r\n") == std::string::npos &&
             opt.password.find_first_of(" \r\n") == std::string::npos;
