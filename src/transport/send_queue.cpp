@@ -46,13 +46,6 @@ void SendQueue::AppendFile(std::shared_ptr<SharedFile> file, std::uint64_t offse
   queued_ += length;
 }
 
-std::string_view SendQueue::FrontBytes() const {
-  if (pieces_.size() > first_ && pieces_[first_].file) return {};
-  std::string_view owned = std::string_view(bytes_).substr(head_);
-  if (pieces_.size() > first_) owned = owned.substr(0, pieces_[first_].length);
-  return owned;
-}
-
 SendQueue::Outcome SendQueue::SendTo(int socket, std::size_t limit, std::size_t* sent) {
   *sent = 0;
   while (limit > 0 && !empty()) {

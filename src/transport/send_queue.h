@@ -62,10 +62,8 @@ class SendQueue {
   // Memory the queue holds for its data: owned bytes and file read-ahead.
   std::size_t held_bytes() const { return (bytes_.size() - head_) + (ahead_.size() - ahead_head_); }
   std::size_t owned_bytes() const { return bytes_.size() - head_; }
+  // The errno of the last kSocketError or kFileError.
   int error() const { return error_; }
-
-  // The owned bytes at the front, when the front is owned (tests and the debug log).
-  std::string_view FrontBytes() const;
 
  private:
   // A run of queued output: `length` owned bytes, or `length` bytes of `file` from `offset`.
