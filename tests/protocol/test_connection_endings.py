@@ -99,6 +99,22 @@ class EndingsTest(HostTestCase):
         # Now nothing moves either way: the timeout ends the connection.
         client.expect_closed(TIMEOUT_LINE)
 
+    def test_a_parked_command_whose_client_stops_reading_ends_at_the_idle_timeout(self):
+        host = self.start_host({"server": {"Timeout": 2}})
+        client = self.connect(host).greet()
+        client.send(b"s0 XSTREAM 0\r\n")
+        if b"unrecognized" in client.read_line():
+            self.skipTest("the host was built without the test commands")
+        client.expect(b"\r\ns0 OK XSTREAM completed\r\n")
+        client.send(b"s1 XSTREAM %d\r\n" % (200 << 20))
+        time.sleep(4)  # reads nothing: the command stays parked, nothing moves
+        received = client.read_until_closed()
+        self.assertLess(len(received), 200 << 20)
+        self.assertTrue(received.startswith(b"* XSTREAM {%d}\r\n" % (200 << 20)))
+        other = self.connect(host).greet()  # the server goes on
+        other.send(b"a1 NOOP\r\n")
+        other.expect(noop_ok(b"a1"))
+
     def test_a_response_line_cut_at_the_limit_never_logs_in(self):
         host = self.start_host()
         client = self.connect(host).greet()
