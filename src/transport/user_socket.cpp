@@ -492,9 +492,14 @@ void CkivUserSocket::RequestClose() { close_requested_ = true; }
 
 void CkivUserSocket::BeginDraining() {
   closing_ = true;
-  UpdateReadPause();
   FlushQueue();
-  if (send_queue_.empty() || send_failed_) PostNotification(NotifyClose);
+  // Usually everything went out at once: the close step comes next round, and pausing the
+  // socket first would only cost a system call (a stray Read pauses it then).
+  if (send_queue_.empty() || send_failed_) {
+    PostNotification(NotifyClose);
+    return;
+  }
+  UpdateReadPause();
 }
 
 void CkivUserSocket::OnOtherKind(std::uint16_t kind) {
