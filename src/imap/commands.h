@@ -20,6 +20,15 @@ CommandResult HandleAuthenticate(Command& command);
 CommandResult ContinueAuthenticate(ServerContext& server, store::ImapUser& user,
                                    std::string_view line);
 
+// cmd_folders.cpp
+CommandResult HandleList(Command& command);
+CommandResult HandleLsub(Command& command);
+CommandResult HandleSubscribe(Command& command);
+CommandResult HandleUnsubscribe(Command& command);
+CommandResult HandleCreate(Command& command);
+CommandResult HandleDelete(Command& command);
+CommandResult HandleRename(Command& command);
+
 // cmd_append.cpp: a chunk of literal data while an APPEND literal is pending.
 CommandResult AppendContinuation(ServerContext& server, store::ImapUser& user, const char* bytes,
                                  std::size_t length);
