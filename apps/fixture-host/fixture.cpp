@@ -221,8 +221,32 @@ std::vector<FixtureFolder> ParseFolders(const Value& v, const std::string& base_
   return folders;
 }
 
+// Creates the directory and any missing parents (as mkdir -p does).
+void MakeDirectories(const std::string& path, const std::string& where) {
+  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    const std::string part = path.substr(0, slash);
+    if (!part.empty() && mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+      Throw(where, part + ": " + std::strerror(errno));
+    }
+    if (slash == std::string::npos) break;
+  }
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) Throw(where, path + ": " + std::strerror(errno));
+  if (!S_ISDIR(st.st_mode)) Throw(where, path + " is not a directory");
+}
+
+std::string ParseAppendDir(const Value& v, const std::string& base_dir) {
+  const std::string& given = Require(v, Kind::String, "\"appenddir\"").text;
+  std::string dir = !given.empty() && given[0] == '/' ? given : base_dir + given;
+  if (dir.empty()) dir.push_back('.');  // "" beside a fixture named without a folder
+  MakeDirectories(dir, "\"appenddir\"");
+  if (dir.back() != '/') dir += '/';
+  return dir;
+}
+
 void ParseFixture(const Value& root, const std::string& base_dir, Fixture* out) {
-  RequireObject(root, {"server", "sink", "actions", "script", "folders"}, "the fixture");
+  RequireObject(root, {"server", "sink", "actions", "script", "folders", "appenddir"},
+                "the fixture");
   if (const Value* v = root.Find("server")) ParseServer(*v, out);
   if (const Value* v = root.Find("sink")) out->sink = Require(*v, Kind::Bool, "\"sink\"").boolean;
   if (const Value* v = root.Find("actions")) ParseActions(*v, out);
@@ -230,6 +254,7 @@ void ParseFixture(const Value& root, const std::string& base_dir, Fixture* out) 
   if (const Value* v = root.Find("folders")) {
     out->folders = ParseFolders(*v, base_dir, "\"folders\"");
   }
+  if (const Value* v = root.Find("appenddir")) out->appenddir = ParseAppendDir(*v, base_dir);
 }
 
 }  // namespace

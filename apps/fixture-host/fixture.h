@@ -61,10 +61,14 @@ struct Fixture {
   std::optional<std::int32_t> actions[19];
   std::vector<ScriptEntry> script;
   std::vector<FixtureFolder> folders;
+  // Where the files of appended messages the host keeps are written (ends with "/"); empty
+  // when the fixture names none, and then an appended message lives only in its connection.
+  std::string appenddir;
 };
 
-// Reads and checks a fixture file. Message files are resolved relative to the fixture's folder
-// and must exist. On failure returns false with a message in *error.
+// Reads and checks a fixture file. Message files and "appenddir" are resolved relative to the
+// fixture's folder; message files must exist, and "appenddir" is created when missing. On failure
+// returns false with a message in *error.
 bool LoadFixture(const std::string& path, Fixture* out, std::string* error);
 
 const char* ScriptActionName(ScriptAction action);

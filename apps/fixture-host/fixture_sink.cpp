@@ -67,7 +67,8 @@ T FindArgument(std::initializer_list<EventArgument> args) {
 }  // namespace
 
 void FixtureSink::Handle(ImapServerEventId id, std::initializer_list<EventArgument> args,
-                         const std::function<void()>& fill_store) {
+                         const std::function<void()>& fill_store,
+                         const std::function<void(std::int32_t* action)>& allowed) {
   const EventInfo& event = EventById(id);
   log_->Write(event.name, [&](JsonWriter& w) {
     auto name = event.arguments.begin();
@@ -86,6 +87,8 @@ void FixtureSink::Handle(ImapServerEventId id, std::initializer_list<EventArgume
   for (const ScriptEntry& entry : fixture_.script) {
     if (entry.on->id == id && entry.nth == nth) Perform(entry, nth, user, action, command);
   }
+  // A released server is never touched again, nor the objects it handed out.
+  if (allowed && action && *action != kivimap::Deny && host_->server) allowed(action);
 }
 
 void FixtureSink::Perform(const ScriptEntry& entry, std::int64_t nth, IImapUser* user,
@@ -191,19 +194,27 @@ void FixtureSink::OnSubscribeFolder(IImapUser* user, IImapFolder* folder) {
 
 void FixtureSink::OnCreateFolder(IImapUser* user, IImapFolder* parent, const WideString& name,
                                  std::int32_t* action) {
-  Handle(kivimap::EventCreateFolder, {user, parent, &name, action});
+  Handle(kivimap::EventCreateFolder, {user, parent, &name, action}, nullptr,
+         [&](std::int32_t*) { store_->CreateFolder(user, parent, name); });
 }
 
 void FixtureSink::OnDeleteFolder(IImapUser* user, IImapFolder* parent, IImapFolder* folder,
                                  std::int32_t* action) {
-  Handle(kivimap::EventDeleteFolder, {user, parent, folder, action});
+  Handle(kivimap::EventDeleteFolder, {user, parent, folder, action}, nullptr,
+         [&](std::int32_t*) { store_->DeleteFolder(user, parent, folder); });
 }
 
 void FixtureSink::OnMoveFolder(IImapUser* user, IImapFolder* parent, IImapFolder* folder,
                                IImapFolder* destination_folder, const WideString& destination_name,
                                std::int32_t* action) {
   Handle(kivimap::EventMoveFolder,
-         {user, parent, folder, destination_folder, &destination_name, action});
+         {user, parent, folder, destination_folder, &destination_name, action}, nullptr,
+         [&](std::int32_t* allowed) {
+           // A real host refuses what it cannot do, such as moving a folder into itself.
+           if (!store_->MoveFolder(user, parent, folder, destination_folder, destination_name)) {
+             *allowed = kivimap::Deny;
+           }
+         });
 }
 
 void FixtureSink::OnListMessages(IImapUser* user, IImapFolder* folder) {
@@ -232,17 +243,20 @@ void FixtureSink::OnMoveMessage(IImapUser* user, IImapFolder* folder, IImapMessa
 
 void FixtureSink::OnDeleteMessage(IImapUser* user, IImapFolder* folder, IImapMessage* message,
                                   std::int32_t* action) {
-  Handle(kivimap::EventDeleteMessage, {user, folder, message, action});
+  Handle(kivimap::EventDeleteMessage, {user, folder, message, action}, nullptr,
+         [&](std::int32_t*) { store_->DeleteMessage(folder, message); });
 }
 
 void FixtureSink::OnWriteMessage(IImapUser* user, IImapFolder* folder, IImapMessage* message,
                                  std::int32_t* action) {
-  Handle(kivimap::EventWriteMessage, {user, folder, message, action});
+  Handle(kivimap::EventWriteMessage, {user, folder, message, action}, nullptr,
+         [&](std::int32_t*) { store_->WriteMessage(folder, message); });
 }
 
 void FixtureSink::OnCreateMessage(IImapUser* user, IImapFolder* folder, IImapMessage* message,
                                   std::int32_t* action) {
-  Handle(kivimap::EventCreateMessage, {user, folder, message, action});
+  Handle(kivimap::EventCreateMessage, {user, folder, message, action}, nullptr,
+         [&](std::int32_t*) { store_->CreateMessage(folder, message); });
 }
 
 }  // namespace fixture_host

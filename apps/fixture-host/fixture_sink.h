@@ -1,5 +1,7 @@
 // The fixture host's event sink: logs every event, fills the object model from the mail store
-// like a real host, and then applies the fixture's "actions" and "script".
+// like a real host, applies the fixture's "actions" and "script", and then, when the event is
+// allowed, makes the change it asks for (a folder created, deleted or moved, a message removed,
+// created or kept) in the store and the object model.
 #pragma once
 
 #include <cstdint>
@@ -70,9 +72,11 @@ class FixtureSink final : public kivimap::ImapServerEvents {
 
   // Logs the event with its arguments (the first is the user), lets the store fill what the
   // event asks for, then counts the firing and applies the fixture's action for the event and
-  // every script entry for this firing, in fixture order.
+  // every script entry for this firing, in fixture order. Last, if the Action left is not Deny
+  // and the host still holds the server, runs `allowed`, which may still refuse (set Deny).
   void Handle(kivimap::ImapServerEventId id, std::initializer_list<EventArgument> args,
-              const std::function<void()>& fill_store = nullptr);
+              const std::function<void()>& fill_store = nullptr,
+              const std::function<void(std::int32_t* action)>& allowed = nullptr);
   void Perform(const ScriptEntry& entry, std::int64_t nth, kivimap::IImapUser* user,
                std::int32_t* action, kivimap::WideString* command);
   void LogUsers();

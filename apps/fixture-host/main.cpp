@@ -110,7 +110,7 @@ int Run(int argc, char** argv) {
     return 1;
   }
 
-  MailStore store(fixture.folders);
+  MailStore store(fixture.folders, fixture.appenddir);
   HostServer host;
   kivimap::Status status = kivimap::CreateImapServer(&host.server);
   if (kivimap::Failed(status) || !host.server) {
