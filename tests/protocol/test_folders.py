@@ -129,16 +129,9 @@ class CreateTest(FolderTestCase):
 
     def test_missing_levels_allowed(self):
         host, client = self.start(actions={"CreateFolder": "Allow"})
-        client.send(b"t1 CREATE Missing/New\r\n")
-        created = client.read_line()
-        asked = self.fired(host, "CreateFolder", "ParentFolder", "Name")
-        if len(asked) == 1:
-            # A host that allows but does not add the folder: success is not reported.
-            self.assertEqual(asked, [(None, "Missing")])
-            self.assertEqual(created, b"t1 NO CREATE failed\r\n")
-        else:
-            self.assertEqual(asked, [(None, "Missing"), ("/Missing", "New")])
-            self.assertEqual(created, b"t1 OK CREATE completed\r\n")
+        self.run_commands(client, [(b"CREATE Missing/New", b"", b"OK CREATE completed")])
+        self.assertEqual(self.fired(host, "CreateFolder", "ParentFolder", "Name"),
+                         [(None, "Missing"), ("/Missing", "New")])
 
 
 class DeleteTest(FolderTestCase):
@@ -234,3 +227,20 @@ class InsideEventsTest(FolderTestCase):
                 host = self.run_case(command, event, nth, received, "Disconnect")
                 self.assertEqual(len(host.wait_events("Disconnected")), 1)
                 self.assertEqual(len(host.events("Command")), 2)  # LOGIN and this one
+
+
+class TreeChangesTest(FolderTestCase):
+    # A host that carries out what it allows: clients see the folders come and go.
+    def test_allowed_changes_show_in_list(self):
+        _, client = self.start(actions={"CreateFolder": "Allow", "DeleteFolder": "Allow",
+                                        "MoveFolder": "Allow"})
+        self.run_commands(client, [
+            (b"CREATE Missing/Deeper/New", b"", b"OK CREATE completed"),
+            (b"RENAME Work/Projects Missing/Plans", b"", b"OK RENAME completed"),
+            (b"DELETE Work", b"", b"OK DELETE completed"),
+            (b'LIST "" "*"', list_lines(b'"Missing"', b'"Missing/Deeper"',
+                                        b'"Missing/Deeper/New"', b'"Missing/Plans"',
+                                        b'"Missing/Plans/Q1"'), b"OK LIST completed"),
+            (b"RENAME Missing/Plans Missing/Plans", b"",
+             b"NO RENAME failed - no changes requested"),
+        ])
