@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -97,6 +98,27 @@ CommandResult SetSubscribed(Command& command, bool subscribe) {
   return CommandResult::Done;
 }
 
+// Splits count arguments and finds the folder the first one names. Returns the command's result
+// when it ends here (a parse error, no such folder, or the connection gone), else nothing.
+std::optional<CommandResult> FindNamedFolder(Command& command, std::string_view verb,
+                                             std::size_t count, std::size_t* offsets,
+                                             FoundFolder* found) {
+  char* text = command.arguments.data();
+  if (SplitArguments(text, offsets, static_cast<int>(count)) != static_cast<int>(count)) {
+    Answer(command, std::string("BAD ").append(verb).append(" parse error"));
+    return CommandResult::Done;
+  }
+  if (ResolveMailbox(command.server, command.user, text + offsets[0], kFolderReference, found) ==
+      WalkResult::Stop) {
+    return CommandResult::Closed;
+  }
+  if (!found->folder) {
+    Answer(command, std::string("NO ").append(verb).append(" failed"));
+    return CommandResult::Done;
+  }
+  return std::nullopt;
+}
+
 // Fires CreateFolder for name under parent (null: the top level). False when the server, the
 // user or its connection went away; *allowed tells what the host answered.
 bool AskCreate(Command& command, IImapFolder* parent, std::string_view name, bool* allowed) {
@@ -185,20 +207,8 @@ CommandResult HandleCreate(Command& command) {
 
 CommandResult HandleDelete(Command& command) {
   std::size_t offsets[1];
-  char* text = command.arguments.data();
-  if (SplitArguments(text, offsets, 1) != 1) {
-    Answer(command, "BAD DELETE parse error");
-    return CommandResult::Done;
-  }
   FoundFolder found;
-  if (ResolveMailbox(command.server, command.user, text + offsets[0], kFolderReference, &found) ==
-      WalkResult::Stop) {
-    return CommandResult::Closed;
-  }
-  if (!found.folder) {
-    Answer(command, "NO DELETE failed");
-    return CommandResult::Done;
-  }
+  if (auto ended = FindNamedFolder(command, "DELETE", 1, offsets, &found)) return *ended;
   std::int32_t action = Deny;
   if (!command.server.FireDeleteFolder(command.user, found.parent.get(), found.folder.get(),
                                        &action)) {
@@ -210,20 +220,9 @@ CommandResult HandleDelete(Command& command) {
 
 CommandResult HandleRename(Command& command) {
   std::size_t offsets[2];
-  char* text = command.arguments.data();
-  if (SplitArguments(text, offsets, 2) != 2) {
-    Answer(command, "BAD RENAME parse error");
-    return CommandResult::Done;
-  }
   FoundFolder found;
-  if (ResolveMailbox(command.server, command.user, text + offsets[0], kFolderReference, &found) ==
-      WalkResult::Stop) {
-    return CommandResult::Closed;
-  }
-  if (!found.folder) {
-    Answer(command, "NO RENAME failed");
-    return CommandResult::Done;
-  }
+  if (auto ended = FindNamedFolder(command, "RENAME", 2, offsets, &found)) return *ended;
+  const char* text = command.arguments.data();
   // A name without "/" would move the folder to the top level, which is never done.
   const std::string_view new_name = text + offsets[1];
   const std::size_t slash = new_name.rfind('/');
