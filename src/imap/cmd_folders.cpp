@@ -18,13 +18,6 @@ namespace kivimap::imap {
 
 namespace {
 
-void Answer(Command& command, std::string_view text) {
-  std::string line = command.tag;
-  line.push_back(' ');
-  line.append(text).append("\r\n");
-  command.user.SendResponse(line);
-}
-
 Ref<IImapFolders> RootFolders(store::ImapUser& user) {
   Ref<IImapFolders> root;
   user.get_Folders(&root);
@@ -42,7 +35,7 @@ CommandResult ListOrLsub(Command& command, bool subscribed_only) {
   std::size_t offsets[2];
   char* text = command.arguments.data();
   if (SplitArguments(text, offsets, 2) != 2) {
-    Answer(command, std::string("BAD ").append(verb).append(" parse error"));
+    SendTagged(command, std::string("BAD ").append(verb).append(" parse error"));
     return CommandResult::Done;
   }
   const std::string_view reference = text + offsets[0];
@@ -52,7 +45,7 @@ CommandResult ListOrLsub(Command& command, bool subscribed_only) {
   // The question for the hierarchy delimiter (RFC 3501, 6.3.8): it reads nothing of the tree.
   if (!subscribed_only && reference.empty() && pattern.empty()) {
     user.QueueResponse("* LIST (\\Noselect) \"/\" \"\"\r\n");
-    Answer(command, "OK LIST completed");
+    SendTagged(command, "OK LIST completed");
     return CommandResult::Done;
   }
 
@@ -72,7 +65,7 @@ CommandResult ListOrLsub(Command& command, bool subscribed_only) {
                   visitor) == WalkResult::Stop) {
     return CommandResult::Closed;
   }
-  Answer(command, std::string("OK ").append(verb).append(" completed"));
+  SendTagged(command, std::string("OK ").append(verb).append(" completed"));
   return CommandResult::Done;
 }
 
@@ -81,7 +74,7 @@ CommandResult SetSubscribed(Command& command, bool subscribe) {
   std::size_t offsets[1];
   char* text = command.arguments.data();
   if (SplitArguments(text, offsets, 1) != 1) {
-    Answer(command, std::string("BAD ").append(verb).append(" parse error"));
+    SendTagged(command, std::string("BAD ").append(verb).append(" parse error"));
     return CommandResult::Done;
   }
   ServerContext& server = command.server;
@@ -94,7 +87,7 @@ CommandResult SetSubscribed(Command& command, bool subscribe) {
                   text + offsets[0], visitor) == WalkResult::Stop) {
     return CommandResult::Closed;
   }
-  Answer(command, std::string("OK ").append(verb).append(" completed"));
+  SendTagged(command, std::string("OK ").append(verb).append(" completed"));
   return CommandResult::Done;
 }
 
@@ -105,7 +98,7 @@ std::optional<CommandResult> FindNamedFolder(Command& command, std::string_view 
                                              FoundFolder* found) {
   char* text = command.arguments.data();
   if (SplitArguments(text, offsets, static_cast<int>(count)) != static_cast<int>(count)) {
-    Answer(command, std::string("BAD ").append(verb).append(" parse error"));
+    SendTagged(command, std::string("BAD ").append(verb).append(" parse error"));
     return CommandResult::Done;
   }
   if (ResolveMailbox(command.server, command.user, text + offsets[0], kFolderReference, found) ==
@@ -113,7 +106,7 @@ std::optional<CommandResult> FindNamedFolder(Command& command, std::string_view 
     return CommandResult::Closed;
   }
   if (!found->folder) {
-    Answer(command, std::string("NO ").append(verb).append(" failed"));
+    SendTagged(command, std::string("NO ").append(verb).append(" failed"));
     return CommandResult::Done;
   }
   return std::nullopt;
@@ -154,7 +147,7 @@ CommandResult HandleCreate(Command& command) {
   std::size_t offsets[1];
   char* text = command.arguments.data();
   if (SplitArguments(text, offsets, 1) != 1) {
-    Answer(command, "BAD CREATE parse error");
+    SendTagged(command, "BAD CREATE parse error");
     return CommandResult::Done;
   }
   const std::string_view mailbox = text + offsets[0];
@@ -191,7 +184,7 @@ CommandResult HandleCreate(Command& command) {
             return CommandResult::Closed;
           }
           if (!allowed || !level.folder) {
-            Answer(command, "NO CREATE failed");
+            SendTagged(command, "NO CREATE failed");
             return CommandResult::Done;
           }
         }
@@ -201,7 +194,7 @@ CommandResult HandleCreate(Command& command) {
   }
   bool allowed = false;
   if (!AskCreate(command, parent.folder.get(), name, &allowed)) return CommandResult::Closed;
-  Answer(command, allowed ? "OK CREATE completed" : "NO CREATE failed");
+  SendTagged(command, allowed ? "OK CREATE completed" : "NO CREATE failed");
   return CommandResult::Done;
 }
 
@@ -214,7 +207,7 @@ CommandResult HandleDelete(Command& command) {
                                        &action)) {
     return CommandResult::Closed;
   }
-  Answer(command, action == Allow ? "OK DELETE completed" : "NO DELETE failed");
+  SendTagged(command, action == Allow ? "OK DELETE completed" : "NO DELETE failed");
   return CommandResult::Done;
 }
 
@@ -227,7 +220,7 @@ CommandResult HandleRename(Command& command) {
   const std::string_view new_name = text + offsets[1];
   const std::size_t slash = new_name.rfind('/');
   if (slash == std::string_view::npos) {
-    Answer(command, "NO RENAME failed");
+    SendTagged(command, "NO RENAME failed");
     return CommandResult::Done;
   }
   FoundFolder destination;
@@ -236,7 +229,7 @@ CommandResult HandleRename(Command& command) {
     return CommandResult::Closed;
   }
   if (!destination.folder) {
-    Answer(command, "NO RENAME failed");
+    SendTagged(command, "NO RENAME failed");
     return CommandResult::Done;
   }
   // A folder moved into itself or below itself would own its own ancestor: refused.
@@ -245,7 +238,7 @@ CommandResult HandleRename(Command& command) {
     into_itself = into_itself || ancestor.get() == found.folder.get();
   }
   if (into_itself) {
-    Answer(command, "NO RENAME failed");
+    SendTagged(command, "NO RENAME failed");
     return CommandResult::Done;
   }
   const std::string_view destination_name = new_name.substr(slash + 1);
@@ -253,7 +246,7 @@ CommandResult HandleRename(Command& command) {
   found.folder->get_Name(&current_name);
   if (destination.folder.get() == found.parent.get() &&
       current_name.ToNarrow() == destination_name) {
-    Answer(command, "NO RENAME failed - no changes requested");
+    SendTagged(command, "NO RENAME failed - no changes requested");
     return CommandResult::Done;
   }
   std::int32_t action = Deny;
@@ -261,7 +254,7 @@ CommandResult HandleRename(Command& command) {
                                      destination.folder.get(), ToWide(destination_name), &action)) {
     return CommandResult::Closed;
   }
-  Answer(command, action == Allow ? "OK RENAME completed" : "NO RENAME failed");
+  SendTagged(command, action == Allow ? "OK RENAME completed" : "NO RENAME failed");
   return CommandResult::Done;
 }
 

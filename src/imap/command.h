@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "imap/protocol_context.h"
 #include "imap/server_context.h"
@@ -22,5 +23,13 @@ struct Command {
 // drains. Closed: the server, the user or its connection went away during an event, and the
 // caller touches none of them again.
 using CommandHandler = CommandResult (*)(Command& command);
+
+// Sends "<tag> <text>\r\n", the command's completion, after everything queued before it.
+inline void SendTagged(Command& command, std::string_view text) {
+  std::string line = command.tag;
+  line.push_back(' ');
+  line.append(text).append("\r\n");
+  command.user.SendResponse(line);
+}
 
 }  // namespace kivimap::imap

@@ -29,7 +29,16 @@ CommandResult HandleCreate(Command& command);
 CommandResult HandleDelete(Command& command);
 CommandResult HandleRename(Command& command);
 
-// cmd_append.cpp: a chunk of literal data while an APPEND literal is pending.
+// cmd_mailbox.cpp
+CommandResult HandleSelect(Command& command);
+CommandResult HandleExamine(Command& command);
+CommandResult HandleStatus(Command& command);
+CommandResult HandleCheck(Command& command);
+CommandResult HandleClose(Command& command);
+CommandResult HandleExpunge(Command& command);
+
+// cmd_append.cpp: APPEND, and a chunk of literal data while an APPEND literal is pending.
+CommandResult HandleAppend(Command& command);
 CommandResult AppendContinuation(ServerContext& server, store::ImapUser& user, const char* bytes,
                                  std::size_t length);
 

@@ -11,6 +11,7 @@
 
 #include "automation/dispatch_object.h"
 #include "kivimap/interfaces.h"
+#include "store/message.h"
 #include "store/protocol_record.h"
 #include "store/user.h"
 #include "transport/user_socket.h"
@@ -57,9 +58,12 @@ struct ImapProtocolContext final : store::ProtocolRecord {
   // Non-owning links: the folder tree holds the folders and messages; they read as null once
   // their target is gone.
   automation::WeakRef<IImapFolder> SelectedFolder;
-  WideString AppendTag;  // empty while no APPEND literal is awaited
-  automation::WeakRef<IImapMessage> AppendMessage;
+  // The APPEND whose literal is being received. The folder's Messages holds the message; the
+  // links read as null if the host takes either away meanwhile.
+  std::string AppendTag;  // empty while no APPEND literal is awaited
+  automation::WeakRef<store::ImapMessage> AppendMessage;
   automation::WeakRef<IImapFolder> AppendFolder;
+  bool AppendWriteFailed = false;  // a chunk could not be stored: the upload is answered NO
   // Zero-based positions in the selected folder's messages, in the order they are served.
   std::vector<std::uint32_t> MessageWorkList;
   SaslExchange Sasl;

@@ -38,3 +38,33 @@ class RealClientTest(HostTestCase):
         connected = host.wait_event("Connected")
         self.assertEqual((connected["Username"], connected["Password"]), ("a", "b"))
         host.wait_event("Disconnected")
+
+    def test_imaplib_mailboxes(self):
+        # Lists, creates, selects, examines, checks status of, appends to and expunges
+        # mailboxes, as a script using imaplib would.
+        host = self.start_host({
+            "folders": [{"name": "INBOX", "uid": 40, "nextuid": 1}, {"name": "Work", "uid": 41}],
+            "actions": {"CreateFolder": "Allow", "CreateMessage": "Allow",
+                        "DeleteMessage": "Allow"},
+            "appenddir": "kept"})
+        conn = imaplib.IMAP4("127.0.0.1", host.port, timeout=TIMEOUT)
+        conn.login("joe", "secret")
+        self.assertEqual(conn.create("Work/Reports"), ("OK", [b"CREATE completed"]))
+        self.assertEqual(conn.list(), ("OK", [b'() "/" "INBOX"', b'() "/" "Work"',
+                                              b'() "/" "Work/Reports"']))
+        message = b"Subject: report\r\n\r\nnumbers\r\n"
+        self.assertEqual(conn.append("Work/Reports", r"(\Deleted)", None, message),
+                         ("OK", [b"APPEND completed"]))
+        self.assertEqual(conn.append("Work/Reports", r"(\Seen)", None, message),
+                         ("OK", [b"APPEND completed"]))
+        self.assertEqual(conn.status("Work/Reports", "(MESSAGES UNSEEN UIDNEXT)"),
+                         ("OK", [b'"Work/Reports" (MESSAGES 2 UNSEEN 1 UIDNEXT 3)']))
+        self.assertEqual(conn.select("Work/Reports", readonly=True), ("OK", [b"2"]))
+        self.assertEqual(conn.response("UNSEEN"), ("UNSEEN", [b"1"]))
+        self.assertEqual(conn.select("Work/Reports"), ("OK", [b"2"]))
+        self.assertEqual(conn.expunge(), ("OK", [b"1"]))
+        self.assertEqual(conn.check(), ("OK", [b"CHECK completed"]))
+        self.assertEqual(conn.close(), ("OK", [b"CLOSE completed"]))
+        self.assertEqual(conn.status("Work/Reports", "(MESSAGES)"),
+                         ("OK", [b'"Work/Reports" (MESSAGES 1)']))
+        conn.logout()
