@@ -233,7 +233,8 @@ void FixtureSink::OnFlagChange(IImapUser* user, IImapFolder* folder, IImapMessag
 
 void FixtureSink::OnCopyMessage(IImapUser* user, IImapFolder* folder, IImapMessage* message,
                                 IImapFolder* destination, std::int32_t* action) {
-  Handle(kivimap::EventCopyMessage, {user, folder, message, destination, action});
+  Handle(kivimap::EventCopyMessage, {user, folder, message, destination, action}, nullptr,
+         [&](std::int32_t*) { store_->CopyMessage(destination, message); });
 }
 
 void FixtureSink::OnMoveMessage(IImapUser* user, IImapFolder* folder, IImapMessage* message,

@@ -295,6 +295,45 @@ void MailStore::DeleteMessage(IImapFolder* folder, IImapMessage* message) {
   if (messages) messages->Remove(ObjectVariant(message));
 }
 
+void MailStore::CopyMessage(IImapFolder* destination, IImapMessage* message) {
+  const std::optional<std::int32_t> tag = FolderTag(destination);
+  if (!tag || !message) return;
+  FixtureMessage entry;
+  WideString file;
+  std::int32_t start = 0;
+  std::int32_t end = 0;
+  std::int32_t uid = 1;
+  message->get_Filename(&file);
+  message->get_StartPosition(&start);
+  message->get_EndPosition(&end);
+  message->get_Flags(&entry.flags);
+  destination->get_NextMessageUID(&uid);
+  entry.file = file.ToNarrow();
+  entry.start = start;
+  entry.end = end;
+  entry.uid = uid;
+  Folder& stored = folders_[*tag / 4];
+  stored.nextuid = uid + 1;
+  destination->put_NextMessageUID(uid + 1);
+  const std::size_t index = messages_.size();
+  messages_.push_back(entry);
+  stored.messages.push_back(index);
+  // A destination listed on this connection shows the copy at once; one listed later gets it
+  // from the store.
+  Ref<IImapMessages> messages;
+  Ref<IImapMessage> copy;
+  if (!(*tag & kMessagesFilled) || kivimap::Failed(destination->get_Messages(&messages)) ||
+      !messages || kivimap::Failed(messages->Add(Variant(), &copy)) || !copy) {
+    return;
+  }
+  copy->put_Filename(file);
+  copy->put_StartPosition(start);
+  copy->put_EndPosition(end);
+  copy->put_Flags(entry.flags);
+  copy->put_UID(uid);
+  copy->put_Tag(Variant(static_cast<std::int32_t>(index)));
+}
+
 void MailStore::CreateMessage(IImapFolder* folder, IImapMessage* message) {
   const std::optional<std::int32_t> tag = FolderTag(folder);
   if (!tag || !message) return;

@@ -41,7 +41,7 @@ class MailStore {
   // SubscribeFolder: the folder's Subscribed property becomes the stored one.
   void SubscriptionChanged(kivimap::IImapFolder* folder);
 
-  // What an allowed CreateFolder, DeleteFolder, MoveFolder and DeleteMessage, an allowed
+  // What an allowed CreateFolder, DeleteFolder, MoveFolder, CopyMessage and DeleteMessage, an allowed
   // CreateMessage and a kept WriteMessage do, with the event's arguments (a null parent or
   // destination is the user's root). Each changes the store and the user's objects alike.
   void CreateFolder(kivimap::IImapUser* user, kivimap::IImapFolder* parent,
@@ -54,6 +54,8 @@ class MailStore {
                   kivimap::IImapFolder* folder, kivimap::IImapFolder* destination,
                   const kivimap::WideString& name);
   void DeleteMessage(kivimap::IImapFolder* folder, kivimap::IImapMessage* message);
+  // A copy of the message (same file, range and flags) with the destination's next UID.
+  void CopyMessage(kivimap::IImapFolder* destination, kivimap::IImapMessage* message);
   void CreateMessage(kivimap::IImapFolder* folder, kivimap::IImapMessage* message);
   void WriteMessage(kivimap::IImapFolder* folder, kivimap::IImapMessage* message);
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "common/ascii.h"
 #include "imap/commands.h"
+#include "imap/flag_names.h"
 #include "imap/folder_messages.h"
 #include "imap/mailbox_names.h"
 #include "imap/split_arguments.h"
@@ -24,18 +24,8 @@ constexpr std::string_view kParseError = "BAD APPEND parse error";
 // The literal size plus the line end after it must fit the connection's 32-bit counter.
 constexpr std::int64_t kMaxLiteral = std::numeric_limits<std::int32_t>::max() - 2;
 
-std::int32_t FlagBit(std::string_view name) {
-  const std::string upper = AsciiUpper(name);
-  if (upper == "\\SEEN") return Seen;
-  if (upper == "\\FLAGGED") return Flagged;
-  if (upper == "\\ANSWERED") return Answered;
-  if (upper == "\\DELETED") return Deleted;
-  if (upper == "\\DRAFT") return Draft;
-  if (upper == "\\RECENT") return Recent;
-  return 0;  // keywords and unknown names are not kept
-}
-
-// "(\Seen \Flagged)": the bits of the first 10 names. Splits list in place.
+// "(\Seen \Flagged)": the bits of the first 10 names; keywords are not kept. Splits list in
+// place.
 std::int32_t ParseFlagList(char* list) {
   ++list;  // the "("
   if (char* close = std::strrchr(list, ')')) *close = '\0';

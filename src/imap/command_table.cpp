@@ -30,10 +30,10 @@ constexpr CommandEntry kCommands[] = {
     {"CLOSE", kSelected, HandleClose},
     {"EXPUNGE", kSelected, HandleExpunge},
     {"SEARCH", kSelected, nullptr},
-    {"FETCH", kSelected, nullptr},
-    {"STORE", kSelected, nullptr},
-    {"COPY", kSelected, nullptr},
-    {"UID", kSelected, nullptr},
+    {"FETCH", kSelected, HandleFetch},
+    {"STORE", kSelected, HandleStore},
+    {"COPY", kSelected, HandleCopy},
+    {"UID", kSelected, HandleUid},
 #ifdef KIVIMAP_TEST_COMMANDS
     {"XSTREAM", kAnyState, HandleTestStream},
 #endif

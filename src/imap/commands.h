@@ -29,6 +29,16 @@ CommandResult HandleCreate(Command& command);
 CommandResult HandleDelete(Command& command);
 CommandResult HandleRename(Command& command);
 
+// cmd_fetch.cpp, cmd_store.cpp, cmd_copy.cpp: by_uid reads the message set as UIDs (UID FETCH,
+// UID STORE, UID COPY, through cmd_uid.cpp).
+CommandResult HandleFetch(Command& command);
+CommandResult HandleStore(Command& command);
+CommandResult HandleCopy(Command& command);
+CommandResult HandleUid(Command& command);
+CommandResult RunFetch(Command& command, bool by_uid);
+CommandResult RunStore(Command& command, bool by_uid);
+CommandResult RunCopy(Command& command, bool by_uid);
+
 // cmd_mailbox.cpp
 CommandResult HandleSelect(Command& command);
 CommandResult HandleExamine(Command& command);

@@ -121,7 +121,12 @@ Status ImapMessage::AppendData(const void* bytes, std::size_t count) {
 
 std::optional<std::string> ImapMessage::ReadHeaderBlock() const {
   if (filename_.empty()) return std::nullopt;
-  return ReadHeaderBlockFromFile(FilePath());
+  return ReadHeaderBlockFromFile(FilePath(), start_position_, end_position_);
+}
+
+int ImapMessage::OpenFileForReading() const {
+  if (filename_.empty()) return -1;
+  return OpenForReading(FilePath()).Release();
 }
 
 std::size_t ImapMessage::ReadRange(char* buffer, std::int64_t offset, std::size_t count) const {

@@ -69,8 +69,8 @@ class ImapMessage final : public automation::DispatchObject<IImapMessage> {
 
   // ---- Reading (FETCH) ----
 
-  // The header block, read from the file's first byte (not from StartPosition), up to and
-  // including the line end of its last line; nothing without a file or an end of the block.
+  // The header block, read from StartPosition and not past EndPosition, up to and including the
+  // line end of its last line; nothing without a file or an end of the block.
   std::optional<std::string> ReadHeaderBlock() const;
   // Reads up to count bytes from the absolute file offset into buffer[0..count) and returns how
   // many were read (StartPosition is not added). 0 without a file or for a negative offset.
@@ -78,6 +78,9 @@ class ImapMessage final : public automation::DispatchObject<IImapMessage> {
   // The same into a string, sized to what the file really holds: a count far beyond the end of
   // the file (an EndPosition below StartPosition) allocates nothing for the missing bytes.
   std::string ReadRange(std::int64_t offset, std::size_t count) const;
+  // A new descriptor of the message's file, open for reading, for the caller to own; -1 when
+  // the message has no file or it cannot be opened.
+  int OpenFileForReading() const;
   // The file's length, or -1 when the message has no file or it cannot be opened.
   std::int64_t FileLength() const;
 

@@ -89,15 +89,22 @@ std::optional<std::string> ReadWholeFile(std::string_view path) {
   return content;
 }
 
-std::optional<std::string> ReadHeaderBlockFromFile(std::string_view path) {
+std::optional<std::string> ReadHeaderBlockFromFile(std::string_view path, std::int64_t offset,
+                                                   std::int64_t limit) {
+  if (offset < 0 || limit <= offset) return std::nullopt;
   UniqueFd fd = OpenForReading(path);
-  if (!fd) return std::nullopt;
+  if (!fd || ::lseek(fd.get(), offset, SEEK_SET) != offset) return std::nullopt;
   std::string text;
   std::size_t searched = 0;  // before this offset none of the three ends occurs
+  std::int64_t left = limit - offset;
   std::unique_ptr<char[]> block(new char[kHeaderReadBlock]);
   for (;;) {
-    const ssize_t got = ReadSome(fd.get(), block.get(), kHeaderReadBlock);
+    if (left <= 0) return std::nullopt;
+    const ssize_t got = ReadSome(
+        fd.get(), block.get(),
+        static_cast<std::size_t>(std::min<std::int64_t>(left, kHeaderReadBlock)));
     if (got <= 0) return std::nullopt;
+    left -= got;
     text.append(block.get(), static_cast<std::size_t>(got));
     // An end may straddle the previous block boundary: restart the search a few bytes back.
     const std::size_t from = searched >= 3 ? searched - 3 : 0;

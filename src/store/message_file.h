@@ -43,13 +43,14 @@ std::optional<std::int64_t> FileLength(std::string_view path);
 // The whole file, or nothing when it cannot be opened.
 std::optional<std::string> ReadWholeFile(std::string_view path);
 
-// The header block of the file, read from its first byte: up to and including the line end of
-// the last header line. The block ends at the first CR LF CR LF (the block keeps its first CR LF);
+// The header block that starts at offset and ends before limit (an absolute offset; the message
+// the block belongs to ends there): up to and including the line end of the last header line. The block ends at the first CR LF CR LF (the block keeps its first CR LF);
 // failing that at the first CR CR, and failing that at the first LF LF (the block keeps the
 // first CR or LF). The file is read in blocks of 32000 bytes and the search runs after each
 // block over everything read so far, so which rule wins can depend on where a block ends.
-// Nothing when the file cannot be opened or holds no such end.
-std::optional<std::string> ReadHeaderBlockFromFile(std::string_view path);
+// Nothing when the file cannot be opened or holds no such end before limit.
+std::optional<std::string> ReadHeaderBlockFromFile(std::string_view path, std::int64_t offset,
+                                                   std::int64_t limit);
 
 // Reads up to count bytes from the absolute offset into buffer[0..count). Returns the number of
 // bytes read: fewer when the file ends first, 0 for a negative offset, an offset at or beyond

@@ -282,10 +282,10 @@ void CkivUserSocket::AfterStep(CommandResult result) {
     committed_ = send_queue_.size();
     return;
   }
-  if (send_queue_.held_bytes() >= owner_->Limits().high_water) {
+  if (send_queue_.size() >= owner_->Limits().high_water) {
     committed_ = send_queue_.size();
     Flush(committed_);
-    if (send_queue_.held_bytes() >= owner_->Limits().high_water) output_full_ = true;
+    if (send_queue_.size() >= owner_->Limits().high_water) output_full_ = true;
   }
 }
 
@@ -461,14 +461,14 @@ void CkivUserSocket::Advance() {
   }
   const std::size_t low_water = owner_->Limits().low_water;
   if (parked_) {
-    if (send_queue_.held_bytes() < low_water && !resume_posted_) {
+    if (send_queue_.size() < low_water && !resume_posted_) {
       resume_posted_ = true;
       PostNotification(kResumeKind);
     }
     UpdateReadPause();
     return;
   }
-  if (output_full_ && send_queue_.held_bytes() < low_water) output_full_ = false;
+  if (output_full_ && send_queue_.size() < low_water) output_full_ = false;
   if (HasUnframedInput() && TakesCommands()) {
     in_receive_ = true;
     automation::Liveness alive(this);

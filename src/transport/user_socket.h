@@ -99,10 +99,12 @@ class CkivUserSocket final : public CkivWinSocket {
 
   bool may_send() const { return may_send_; }
   std::uint64_t queued_bytes() const { return send_queue_.size(); }
-  // Memory the output queue holds: what the water marks are measured against.
+  // Memory the output queue holds: what the hard limit is measured against.
   std::size_t held_output() const { return send_queue_.held_bytes(); }
-  // The queue holds the high-water mark: a command producing more output parks now.
-  bool OutputFull() { return held_output() >= owner_->Limits().high_water; }
+  // The queue holds the high-water mark of bytes waiting to go out, file ranges included (so
+  // that a command streaming message files parks as one streaming owned bytes does, and never
+  // holds more than a few files open): a command producing more output parks now.
+  bool OutputFull() { return queued_bytes() >= owner_->Limits().high_water; }
   std::size_t buffered_bytes() const { return line_buffer_ ? line_buffer_->size() : 0; }
   bool reading_paused() const { return read_paused_; }
   bool parked() const { return parked_; }

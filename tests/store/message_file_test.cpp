@@ -105,7 +105,7 @@ TEST(MessageFileTest, BodyReadsACharacterStraddlingTwoReadBlocksWhole) {
   EXPECT_EQ(body.view().back(), u'\u00e9');
 }
 
-TEST(MessageFileTest, ReadHeaderBlockEndsAfterTheLastFieldFromTheFirstByte) {
+TEST(MessageFileTest, ReadHeaderBlockEndsAfterTheLastFieldOfTheMessagesRange) {
   TempDir dir;
   // The CR LF CR LF after the long field straddles two read blocks.
   const std::string long_field = "X: " + std::string(31995, 'h') + "\r\n";
@@ -117,9 +117,18 @@ TEST(MessageFileTest, ReadHeaderBlockEndsAfterTheLastFieldFromTheFirstByte) {
       {std::string("A: \0x\n\nb", 8), std::string("A: \0x\n", 6)}};
   for (const auto& [content, want] : cases) {
     Ref<ImapMessage> message = MessageOn(dir.Write("m", content));
-    message->put_StartPosition(6);  // ignored
     EXPECT_EQ(message->ReadHeaderBlock(), want) << content.substr(0, 20);
   }
+  // Two messages in one file: each block is its own message's, and no end past the range
+  // counts.
+  Ref<ImapMessage> second = MessageOn(dir.Write("m", "A: 1\r\n\r\nbody\r\nB: 2\r\n\r\nmore"));
+  second->put_StartPosition(14);
+  EXPECT_EQ(second->ReadHeaderBlock(), "B: 2\r\n");
+  Ref<ImapMessage> first = MessageOn(dir.Write("m", "A: 1\r\nB: 2\r\n\r\nbody"));
+  first->put_EndPosition(10);
+  EXPECT_EQ(first->ReadHeaderBlock(), std::nullopt);
+  first->put_EndPosition(first->EndPosition() - 100);
+  EXPECT_EQ(first->ReadHeaderBlock(), std::nullopt);
 }
 
 TEST(MessageFileTest, ReadRangeNeverReadsOutsideTheFile) {

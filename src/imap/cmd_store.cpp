@@ -1,0 +1,75 @@
+// STORE and UID STORE: add or remove system flags, tell the host of each change, and show the
+// flags as they stand after the host's FlagChange.
+#include <cstring>
+#include <string>
+
+#include "common/ascii.h"
+#include "imap/commands.h"
+#include "imap/flag_names.h"
+#include "imap/folder_messages.h"
+#include "imap/split_arguments.h"
+
+namespace kivimap::imap {
+
+CommandResult RunStore(Command& command, bool by_uid) {
+  const auto parse_error = [&command] {
+    SendTagged(command, "BAD " + command.name + " parse error");
+    return CommandResult::Done;
+  };
+  std::size_t offsets[3];
+  char* text = command.arguments.data();
+  if (SplitArguments(text, offsets, 3) != 3) return parse_error();
+  const char* item = text + offsets[1];
+  if (*item != '+' && *item != '-') return parse_error();
+  const bool add = *item == '+';
+  const std::string mode = AsciiUpper(item + 1);
+  if (mode != "FLAGS" && mode != "FLAGS.SILENT") return parse_error();
+  const bool silent = mode == "FLAGS.SILENT";
+
+  store::ImapUser& user = command.user;
+  ImapProtocolContext& context = ProtocolOf(user);
+  Ref<IImapFolder> folder(context.SelectedFolder.get());
+  store::ImapMessages* messages = MessagesOf(folder.get());
+  if (!SelectMessages(text + offsets[0], by_uid, messages, &context.MessageWorkList)) {
+    SendTagged(command, "NO " + command.name + " too many messages");
+    return CommandResult::Done;
+  }
+
+  char* list = text + offsets[2];
+  if (*list != '(') return parse_error();
+  while (*list == '(') ++list;
+  if (char* close = std::strchr(list, ')')) *close = '\0';
+  std::size_t word_offsets[10];
+  const int words = SplitArguments(list, word_offsets, 10);
+  std::int32_t mask = 0;
+  for (int i = 0; i < words; ++i) mask |= FlagBit(list + word_offsets[i]);
+
+  const std::vector<std::uint32_t> work = std::move(context.MessageWorkList);
+  context.MessageWorkList.clear();
+  for (const std::uint32_t index : work) {
+    // The host may have taken messages away inside an earlier event.
+    if (!messages || index >= messages->size()) continue;
+    Ref<store::ImapMessage> message(messages->at(index));
+    if (mask != 0) {
+      const std::int32_t old_flags = message->Flags();
+      const std::int32_t new_flags = add ? (old_flags | mask) : (old_flags & ~mask);
+      message->SetFlags(new_flags);
+      if (!command.server.FireFlagChange(user, folder.get(), message.get(), new_flags,
+                                         old_flags)) {
+        return CommandResult::Closed;
+      }
+    }
+    if (!silent) {
+      std::string line = "* ";
+      line.append(std::to_string(index + 1)).append(" FETCH (FLAGS (");
+      line.append(FormatFlagList(message->Flags())).append("))\r\n");
+      user.QueueResponse(line);
+    }
+  }
+  SendTagged(command, "OK STORE completed");
+  return CommandResult::Done;
+}
+
+CommandResult HandleStore(Command& command) { return RunStore(command, false); }
+
+}  // namespace kivimap::imap
