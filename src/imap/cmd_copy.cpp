@@ -26,22 +26,17 @@ CommandResult RunCopy(Command& command, bool by_uid) {
     SendTagged(command, "NO such mailbox");
     return CommandResult::Done;
   }
-  ImapProtocolContext& context = ProtocolOf(user);
-  Ref<IImapFolder> folder(context.SelectedFolder.get());
-  store::ImapMessages* messages = MessagesOf(folder.get());
-  if (!SelectMessages(text + offsets[0], by_uid, messages, &context.MessageWorkList)) {
-    SendTagged(command, "NO " + command.name + " too many messages");
+  Selection selection;
+  if (!SelectForCommand(command, text + offsets[0], by_uid, &selection)) {
     return CommandResult::Done;
   }
-  const std::vector<std::uint32_t> work = std::move(context.MessageWorkList);
-  context.MessageWorkList.clear();
   std::uint32_t count = 0;
-  for (const std::uint32_t index : work) {
-    if (!messages || index >= messages->size()) continue;
-    Ref<store::ImapMessage> message(messages->at(index));
+  for (const std::uint32_t position : selection.positions) {
+    Ref<store::ImapMessage> message(selection.At(position));
+    if (!message) continue;
     ++count;
     std::int32_t action = Deny;
-    if (!command.server.FireCopyMessage(user, folder.get(), message.get(),
+    if (!command.server.FireCopyMessage(user, selection.folder.get(), message.get(),
                                         destination.folder.get(), &action)) {
       return CommandResult::Closed;
     }

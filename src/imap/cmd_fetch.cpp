@@ -83,25 +83,21 @@ class ResponseWriter {
 
 class FetchCommand final : public ParkedCommand {
  public:
-  FetchCommand(std::string tag, bool by_uid, std::vector<std::string> items,
-               std::vector<std::uint32_t> work, Ref<IImapFolder> folder)
+  FetchCommand(std::string tag, bool by_uid, std::vector<std::string> items, Selection selection)
       : tag_(std::move(tag)),
         by_uid_(by_uid),
         items_(std::move(items)),
-        work_(std::move(work)),
-        folder_(std::move(folder)) {}
+        selection_(std::move(selection)) {}
 
   CommandResult Resume(ServerContext& server, store::ImapUser& user) override {
-    while (next_ < work_.size()) {
+    while (next_ < selection_.positions.size()) {
       transport::CkivUserSocket* connection = user.connection();
       if (!connection) return CommandResult::Closed;
       if (connection->OutputFull()) return CommandResult::Suspended;
-      const std::uint32_t index = work_[next_++];
-      // The host may have taken messages away inside an earlier event.
-      const store::ImapMessages* messages = MessagesOf(folder_.get());
-      if (!messages || index >= messages->size()) continue;
-      Ref<store::ImapMessage> message(messages->at(index));
-      if (FetchMessage(server, user, *message, index) == CommandResult::Closed) {
+      const std::uint32_t position = selection_.positions[next_++];
+      Ref<store::ImapMessage> message(selection_.At(position));
+      if (!message) continue;
+      if (FetchMessage(server, user, *message, position) == CommandResult::Closed) {
         return CommandResult::Closed;
       }
     }
@@ -155,7 +151,7 @@ class FetchCommand final : public ParkedCommand {
         if (item != "RFC822.HEADER" && !MarkSeen(server, user, message)) {
           return CommandResult::Closed;
         }
-        if (!server.FireReadMessage(user, folder_.get(), &message)) return CommandResult::Closed;
+        if (!server.FireReadMessage(user, selection_.folder.get(), &message)) return CommandResult::Closed;
         SectionBytes bytes;
         if (item == "RFC822") {
           const MessageExtent extent = ExtentOf(message);
@@ -187,7 +183,7 @@ class FetchCommand final : public ParkedCommand {
     if (spec.kind == SectionKind::Invalid) return CommandResult::Done;
 
     // The host makes the file available here; its range is read after the event.
-    if (!server.FireReadMessage(user, folder_.get(), &message)) return CommandResult::Closed;
+    if (!server.FireReadMessage(user, selection_.folder.get(), &message)) return CommandResult::Closed;
     SectionBytes bytes = ReadSection(message, spec);
     std::string& text = out.text();
     out.BeginItem();
@@ -205,15 +201,14 @@ class FetchCommand final : public ParkedCommand {
   bool MarkSeen(ServerContext& server, store::ImapUser& user, store::ImapMessage& message) {
     const std::int32_t old_flags = message.Flags();
     message.SetFlags(old_flags | Seen);
-    return server.FireFlagChange(user, folder_.get(), &message, old_flags | Seen, old_flags);
+    return server.FireFlagChange(user, selection_.folder.get(), &message, old_flags | Seen, old_flags);
   }
 
   std::string tag_;
   bool by_uid_;
   std::vector<std::string> items_;
-  std::vector<std::uint32_t> work_;
+  Selection selection_;
   std::size_t next_ = 0;
-  Ref<IImapFolder> folder_;
 };
 
 }  // namespace
@@ -225,15 +220,12 @@ CommandResult RunFetch(Command& command, bool by_uid) {
     SendTagged(command, "BAD " + command.name + " parse error");
     return CommandResult::Done;
   }
-  ImapProtocolContext& context = ProtocolOf(command.user);
-  Ref<IImapFolder> folder(context.SelectedFolder.get());
-  std::vector<std::uint32_t> work;
-  if (!SelectMessages(text + offsets[0], by_uid, MessagesOf(folder.get()), &work)) {
-    SendTagged(command, "NO " + command.name + " too many messages");
+  Selection selection;
+  if (!SelectForCommand(command, text + offsets[0], by_uid, &selection)) {
     return CommandResult::Done;
   }
   auto fetch = std::make_unique<FetchCommand>(command.tag, by_uid, ParseFetchItems(text + offsets[1]),
-                                              std::move(work), std::move(folder));
+                                              std::move(selection));
   const CommandResult result = fetch->Resume(command.server, command.user);
   if (result == CommandResult::Suspended) ProtocolOf(command.user).Parked = std::move(fetch);
   return result;

@@ -26,12 +26,8 @@ CommandResult RunStore(Command& command, bool by_uid) {
   if (mode != "FLAGS" && mode != "FLAGS.SILENT") return parse_error();
   const bool silent = mode == "FLAGS.SILENT";
 
-  store::ImapUser& user = command.user;
-  ImapProtocolContext& context = ProtocolOf(user);
-  Ref<IImapFolder> folder(context.SelectedFolder.get());
-  store::ImapMessages* messages = MessagesOf(folder.get());
-  if (!SelectMessages(text + offsets[0], by_uid, messages, &context.MessageWorkList)) {
-    SendTagged(command, "NO " + command.name + " too many messages");
+  Selection selection;
+  if (!SelectForCommand(command, text + offsets[0], by_uid, &selection)) {
     return CommandResult::Done;
   }
 
@@ -44,24 +40,22 @@ CommandResult RunStore(Command& command, bool by_uid) {
   std::int32_t mask = 0;
   for (int i = 0; i < words; ++i) mask |= FlagBit(list + word_offsets[i]);
 
-  const std::vector<std::uint32_t> work = std::move(context.MessageWorkList);
-  context.MessageWorkList.clear();
-  for (const std::uint32_t index : work) {
-    // The host may have taken messages away inside an earlier event.
-    if (!messages || index >= messages->size()) continue;
-    Ref<store::ImapMessage> message(messages->at(index));
+  store::ImapUser& user = command.user;
+  for (const std::uint32_t position : selection.positions) {
+    Ref<store::ImapMessage> message(selection.At(position));
+    if (!message) continue;
     if (mask != 0) {
       const std::int32_t old_flags = message->Flags();
       const std::int32_t new_flags = add ? (old_flags | mask) : (old_flags & ~mask);
       message->SetFlags(new_flags);
-      if (!command.server.FireFlagChange(user, folder.get(), message.get(), new_flags,
+      if (!command.server.FireFlagChange(user, selection.folder.get(), message.get(), new_flags,
                                          old_flags)) {
         return CommandResult::Closed;
       }
     }
     if (!silent) {
       std::string line = "* ";
-      line.append(std::to_string(index + 1)).append(" FETCH (FLAGS (");
+      line.append(std::to_string(position + 1)).append(" FETCH (FLAGS (");
       line.append(FormatFlagList(message->Flags())).append("))\r\n");
       user.QueueResponse(line);
     }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/ascii.h"
+#include "imap/imap_string.h"
 #include "store/folders.h"
 
 namespace kivimap::imap {
@@ -101,17 +102,8 @@ bool MatchMailboxPattern(std::string_view text, std::string_view pattern) {
 
 std::string QuoteMailboxName(std::string_view name) {
   std::string out;
-  if (name.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
-    out.append("{").append(std::to_string(name.size())).append("}\r\n").append(name);
-    return out;
-  }
   out.reserve(name.size() + 2);
-  out.push_back('"');
-  for (const char c : name) {
-    if (c == '"' || c == '\\') out.push_back('\\');
-    out.push_back(c);
-  }
-  out.push_back('"');
+  AppendImapString(out, name);
   return out;
 }
 

@@ -1,6 +1,6 @@
 // The protocol record every connection carries: where it stands in the IMAP state machine, what
-// is selected, the exchanges that span several lines (APPEND literal, AUTHENTICATE), the
-// message work list, and a command parked until its output drains. The user holds it as a
+// is selected, the exchanges that span several lines (APPEND literal, AUTHENTICATE), and a
+// command parked until its output drains. The user holds it as a
 // store::ProtocolRecord; ProtocolOf() gives it to the engine, made on first use.
 #pragma once
 
@@ -64,8 +64,6 @@ struct ImapProtocolContext final : store::ProtocolRecord {
   automation::WeakRef<store::ImapMessage> AppendMessage;
   automation::WeakRef<IImapFolder> AppendFolder;
   bool AppendWriteFailed = false;  // a chunk could not be stored: the upload is answered NO
-  // Zero-based positions in the selected folder's messages, in the order they are served.
-  std::vector<std::uint32_t> MessageWorkList;
   SaslExchange Sasl;
   std::unique_ptr<ParkedCommand> Parked;
 };

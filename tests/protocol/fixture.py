@@ -181,3 +181,26 @@ class HostTestCase(unittest.TestCase):
         self.assertIsNone(host.proc.poll(), "host died\nstderr: %s" % host.stderr_digest())
         with self.assertRaises(ConnectionRefusedError):
             socket.create_connection(("127.0.0.1", host.port), timeout=5).close()
+
+
+def check_inside_events(test, cases, start):
+    """A host that releases the server, and one that disconnects the user, inside an event a
+    command fires: the command ends there. cases: (command, event, nth, received), where nth is
+    the firing of event the script acts on and received what the client has by then; command
+    may carry a literal after its first line. start(command, event, nth, do) gives a logged-in
+    (host, client) whose fixture runs do at that firing."""
+    for do in ("ReleaseServer", "Disconnect"):
+        for command, event, nth, received in cases:
+            with test.subTest(do=do, command=command[:40], event=event, nth=nth):
+                host, client = start(command, event, nth, do)
+                client.send(b"c1 " + command + b"\r\nc2 NOOP\r\n")
+                client.expect_closed(received)
+                host.wait_event("Script")
+                # Nothing more was fired for the command.
+                test.assertEqual(len(host.events(event)), nth)
+                if do == "ReleaseServer":
+                    test.assert_server_gone(host)
+                    continue
+                test.assertEqual(len(host.wait_events("Disconnected")), 1)
+                first_line = command.split(b"\r\n")[0].decode()
+                test.assertEqual(host.events("Command")[-1]["Command"], "c1 " + first_line)

@@ -1,6 +1,6 @@
 """LIST, LSUB, SUBSCRIBE, UNSUBSCRIBE, CREATE, DELETE and RENAME over the fixture host."""
 
-from fixture import HostTestCase
+from fixture import HostTestCase, check_inside_events
 
 TREE = [
     {"name": "Work", "folders": [
@@ -187,8 +187,8 @@ class RenameTest(FolderTestCase):
         self.assertEqual(self.fired(host, "MoveFolder", "Action"), [(0,)])
 
 
-# Each command with the event it fires, what the client has received when that event fires,
-# and how often the event fired by then.
+# Each command with the event it fires, how often the event fired by then, and what the client
+# has received when it fires.
 INSIDE_EVENTS = [
     (b'LIST "" "*"', "ListFolders", 2, list_lines(b'"Work"')),
     (b'LIST "" "*"', "ListFolders", 3, list_lines(b'"Work"', b'"Work/Projects"')),
@@ -204,30 +204,10 @@ INSIDE_EVENTS = [
 
 
 class InsideEventsTest(FolderTestCase):
-    def run_case(self, command, event, nth, received, do):
+    def test_release_or_disconnect(self):
         actions = {"CreateFolder": "Allow", "DeleteFolder": "Allow", "MoveFolder": "Allow"}
-        host, client = self.start(actions=actions,
-                                  script=[{"on": event, "nth": nth, "do": do}])
-        client.send(b"c1 " + command + b"\r\nc2 NOOP\r\n")
-        client.expect_closed(received)
-        host.wait_event("Script")
-        # The command ended inside the event: nothing more was fired for it.
-        self.assertEqual(len(host.events(event)), nth)
-        return host
-
-    def test_release_server(self):
-        for command, event, nth, received in INSIDE_EVENTS:
-            with self.subTest(command=command, event=event, nth=nth):
-                host = self.run_case(command, event, nth, received, "ReleaseServer")
-                self.assert_server_gone(host)
-
-    def test_disconnect(self):
-        for command, event, nth, received in INSIDE_EVENTS:
-            with self.subTest(command=command, event=event, nth=nth):
-                host = self.run_case(command, event, nth, received, "Disconnect")
-                self.assertEqual(len(host.wait_events("Disconnected")), 1)
-                self.assertEqual(len(host.events("Command")), 2)  # LOGIN and this one
-
+        check_inside_events(self, INSIDE_EVENTS, lambda command, event, nth, do: self.start(
+            actions=actions, script=[{"on": event, "nth": nth, "do": do}]))
 
 class TreeChangesTest(FolderTestCase):
     # A host that carries out what it allows: clients see the folders come and go.
