@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "automation/guarded.h"
 #include "common/ascii.h"
@@ -166,6 +168,26 @@ ImapMessageHeader* ImapMessage::FindHeader(std::string_view name) {
   return headers_ ? headers_->Find(name) : nullptr;
 }
 
+namespace {
+
+// The boundary parameter of a Content-Type value: quoted, or (as RFC 2045 also allows, and as
+// many mailers write it) a bare token ending at a blank, ";" or the end of the value.
+std::optional<std::string_view> BoundaryOf(std::string_view value) {
+  if (const auto quoted = FindNoCase(value, "boundary=\"")) {
+    const std::size_t start = *quoted + 10;
+    const std::size_t end = value.find('"', start);
+    if (end == std::string_view::npos) return std::nullopt;
+    return value.substr(start, end - start);
+  }
+  const auto bare = FindNoCase(value, "boundary=");
+  if (!bare) return std::nullopt;
+  const std::size_t start = *bare + 9;
+  const std::size_t end = std::min(value.find_first_of(" \t\r\n;\"", start), value.size());
+  return value.substr(start, end - start);
+}
+
+}  // namespace
+
 void ImapMessage::FindDelimiter() {
   delimiter_.reset();
   for (std::size_t i = 0; i < headers_->size(); ++i) {
@@ -173,14 +195,9 @@ void ImapMessage::FindDelimiter() {
     if (!EqualsNoCase(field->name(), "content-type")) continue;
     const std::string_view value = field->value();
     if (!FindNoCase(value, "multipart/")) continue;
-    const auto parameter = FindNoCase(value, "boundary=\"");
-    if (!parameter) continue;
-    const std::size_t start = *parameter + 10;
-    const std::size_t end = value.find('"', start);
-    if (end == std::string_view::npos) continue;
-    const std::size_t length = end - start;
-    if (length == 0 || length > kMaxBoundary) continue;
-    delimiter_ = "--" + std::string(value.substr(start, length));
+    const std::optional<std::string_view> boundary = BoundaryOf(value);
+    if (!boundary || boundary->empty() || boundary->size() > kMaxBoundary) continue;
+    delimiter_ = "--" + std::string(*boundary);
     return;
   }
 }

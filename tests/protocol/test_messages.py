@@ -15,9 +15,17 @@ NO_DATE = b"Subject: undated\r\n\r\nx\r\n"
 BAD_DATE = b"Date: garbage\r\n\r\nx\r\n"
 QUOTED = b'Subject: say "hi" \\ bye\r\nFrom: "Ann Lee" <ann@h>\r\n\r\nx\r\n'
 MTIME = 1041379200 + 3600 * 5 + 7  # 1-Jan-2003 05:00:07 UTC
+# A message that forwards another one as a message/rfc822 part; the inner one has two parts.
+INNER = (b"Subject: inner\r\nContent-Type: multipart/alternative; boundary=in\r\n\r\n"
+         b"--in\r\nContent-Type: text/plain\r\n\r\nplain text\r\n"
+         b"--in\r\nContent-Type: text/html\r\n\r\n<p>html</p>\r\n--in--\r\n")
+FORWARD = (b"Subject: fwd\r\nContent-Type: multipart/mixed; boundary=out\r\n\r\n"
+           b"--out\r\nContent-Type: text/plain\r\n\r\nsee below\r\n"
+           b"--out\r\nContent-Type: message/rfc822\r\n\r\n" + INNER +
+           b"--out--\r\n")
 
 FILES = {"hundred.eml": HUNDRED, "two.mbox": FIRST + SECOND, "nodate.eml": NO_DATE,
-         "baddate.eml": BAD_DATE, "quoted.eml": QUOTED}
+         "baddate.eml": BAD_DATE, "quoted.eml": QUOTED, "forward.eml": FORWARD}
 
 
 def message(file, uid, flags=0, **more):
@@ -35,6 +43,7 @@ TREE = [
     {"name": "Dates", "uid": 102, "nextuid": 3, "messages": [
         message("nodate.eml", 1), message("baddate.eml", 2)]},
     {"name": "Archive", "uid": 103, "nextuid": 50},
+    {"name": "Nested", "uid": 104, "nextuid": 2, "messages": [message("forward.eml", 1)]},
 ]
 
 DATA = os.environ.get("KIVIMAP_TEST_DATA", os.path.join(os.path.dirname(__file__), "..", "data"))
@@ -185,6 +194,44 @@ class FetchTest(MessageTestCase):
             (b"FETCH 1:2 ENVELOPE",
              b'* 1 FETCH (ENVELOPE (NIL "first" NIL NIL NIL NIL NIL NIL NIL "<?>"))\r\n'
              b'* 2 FETCH (ENVELOPE (NIL "second" NIL NIL NIL NIL NIL NIL NIL "<?>"))\r\n', ok),
+        ])
+
+    def test_sections_of_parts_and_of_a_message_inside_a_part(self):
+        _, client = self.start(select=b"Nested")
+        ok = b"OK FETCH completed"
+        inner_header = b"Subject: inner\r\nContent-Type: multipart/alternative; boundary=in\r\n"
+        # The line end before a delimiter belongs to the delimiter, not to the part.
+        inner = INNER[:-2]
+        inner_text = inner[len(inner_header) + 2:]
+
+        def answer(section, data):
+            return b"* 1 FETCH (BODY[%s] {%d}\r\n%s)\r\n" % (section, len(data), data)
+        self.run_commands(client, [
+            (b"FETCH 1 BODY.PEEK[1]", answer(b"1", b"see below"), ok),
+            (b"FETCH 1 BODY.PEEK[1.MIME]", answer(b"1.MIME", b"Content-Type: text/plain\r\n\r\n"),
+             ok),
+            (b"FETCH 1 BODY.PEEK[2]", answer(b"2", inner), ok),
+            (b"FETCH 1 BODY.PEEK[2.HEADER]", answer(b"2.HEADER", inner_header), ok),
+            (b"FETCH 1 BODY.PEEK[2.TEXT]", answer(b"2.TEXT", inner_text), ok),
+            (b"FETCH 1 BODY.PEEK[2.HEADER.FIELDS (SUBJECT)]",
+             answer(b"2.HEADER.FIELDS (SUBJECT)", b"Subject: inner\r\n\r\n"), ok),
+            (b"FETCH 1 BODY.PEEK[2.1]", answer(b"2.1", b"plain text"), ok),
+            (b"FETCH 1 BODY.PEEK[2.2]<3.4>", b"* 1 FETCH (BODY[2.2]<3> {4}\r\nhtml)\r\n", ok),
+            (b"FETCH 1 BODY.PEEK[1.HEADER]", answer(b"1.HEADER", b""), ok),
+            (b"FETCH 1 BODY.PEEK[3]", answer(b"3", b""), ok),
+            (b"FETCH 1 BODY.PEEK[2.3]", answer(b"2.3", b""), ok),
+        ])
+
+    def test_body_structure_of_a_corpus_message(self):
+        path = os.path.join(DATA, "corpus", "alternative_attachments_crlf.eml")
+        _, client = self.start([{"name": "INBOX", "uid": 1, "messages": [message(path, 1)]}])
+        self.run_commands(client, [
+            (b"FETCH 1 BODYSTRUCTURE",
+             b'* 1 FETCH (BODYSTRUCTURE ((("text" "plain" ("charset" "us-ascii") NIL NIL '
+             b'"quoted-printable" 161 9)("text" "html" ("charset" "us-ascii") NIL NIL '
+             b'"quoted-printable" 181 6) "alternative")("application" "pdf" ("name" "report.pdf") '
+             b'NIL NIL "base64" 1249)("image" "png" ("name" "photo.png") "<photo1@example.org>" '
+             b'NIL "base64" 485) "mixed"))\r\n', b"OK FETCH completed"),
         ])
 
     def test_internaldate_is_always_a_date_time(self):

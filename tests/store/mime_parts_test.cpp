@@ -42,20 +42,22 @@ void ExpectParts(ImapMessage& message, const std::vector<Part>& want) {
   EXPECT_EQ(got, want);
 }
 
-TEST(MimePartsTest, OnlyAQuotedBoundaryOfAMultipartContentTypeSplits) {
+TEST(MimePartsTest, TheBoundaryOfAMultipartContentTypeSplitsQuotedOrBare) {
   TempDir dir;
   for (const char* type :
        {kQuoted, "CONTENT-TYPE: MULTIPART/MIXED; BOUNDARY=\"b\"",  // names in any case
         "Content-Type: multipart/mixed;\r\n\tboundary=\"b\"",      // on a continuation line
-        "Content-Type: multipart/mixed; boundary=b\r\nContent-type: multipart/mixed; "
+        "Content-Type: multipart/mixed; boundary=b",               // a bare token
+        "Content-Type: multipart/mixed; boundary=b; charset=x",
+        "Content-Type: multipart/mixed; boundary=\"\"\r\nContent-type: multipart/mixed; "
         "boundary=\"b\""}) {  // a second Content-Type when the first gives none
     Ref<ImapMessage> message = MessageOn(dir.Write("m", TwoParts(type)));
     EXPECT_EQ(TextOf(message.get()), "preamble\r\n") << type;
     ExpectParts(*message, {kOne, kTwo});
   }
   for (const char* type :
-       {"Content-Type: multipart/mixed; boundary=\"B\"",
-        "Content-Type: multipart/mixed; boundary=b", "Content-Type: text/plain; boundary=\"b\"",
+       {"Content-Type: multipart/mixed; boundary=\"B\"", "Content-Type: multipart/mixed; boundary=B",
+        "Content-Type: text/plain; boundary=\"b\"", "Content-Type: multipart/mixed; boundary=",
         "Content-Type: multipart/mixed; boundary=\"\"",
         "Content-Type: multipart/mixed; boundary=\"b", "X-Type: multipart/mixed; boundary=\"b\""}) {
     const std::string content = TwoParts(type);
