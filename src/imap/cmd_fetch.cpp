@@ -43,7 +43,16 @@ class ResponseWriter {
 
   // "{n}\r\n" and the bytes.
   void AppendLiteral(SectionBytes bytes) {
-    if (bytes.in_file && bytes.length > 0 && !OpenFile()) bytes.length = 0;
+    // Opened for each section: the host may name another file in the ReadMessage before it.
+    std::shared_ptr<transport::SharedFile> file;
+    if (bytes.in_file && bytes.length > 0) {
+      const int fd = message_.OpenFileForReading();
+      if (fd >= 0) {
+        file = std::make_shared<transport::SharedFile>(fd);
+      } else {
+        bytes.length = 0;
+      }
+    }
     text_.push_back('{');
     text_.append(std::to_string(bytes.length)).append("}\r\n");
     if (!bytes.in_file) {
@@ -52,7 +61,7 @@ class ResponseWriter {
     }
     if (bytes.length == 0) return;
     Flush();
-    user_.QueueFile(file_, static_cast<std::uint64_t>(bytes.offset), bytes.length);
+    user_.QueueFile(std::move(file), static_cast<std::uint64_t>(bytes.offset), bytes.length);
   }
 
   void Finish() {
@@ -61,14 +70,6 @@ class ResponseWriter {
   }
 
  private:
-  bool OpenFile() {
-    if (file_) return true;
-    const int fd = message_.OpenFileForReading();
-    if (fd < 0) return false;
-    file_ = std::make_shared<transport::SharedFile>(fd);
-    return true;
-  }
-
   void Flush() {
     if (!text_.empty()) user_.QueueBytes(text_.data(), text_.size());
     text_.clear();
@@ -78,7 +79,6 @@ class ResponseWriter {
   store::ImapMessage& message_;
   std::string text_;
   bool item_written_ = false;
-  std::shared_ptr<transport::SharedFile> file_;
 };
 
 class FetchCommand final : public ParkedCommand {

@@ -42,7 +42,8 @@ class Client:
     def __init__(self, port):
         self.sock = socket.create_connection(("127.0.0.1", port), timeout=TIMEOUT)
         self.send = self.sock.sendall
-        self.pending = b""
+        # A bytearray: appending and taking from the front stay cheap over megabytes.
+        self.pending = bytearray()
 
     def _more(self):
         # Reads more into pending; False once the peer closed (a reset counts as closed).
@@ -51,15 +52,18 @@ class Client:
         except ConnectionResetError:
             return False
         except socket.timeout:
-            raise AssertionError("timed out waiting for the server after %r" % self.pending[:300])
+            raise AssertionError("timed out waiting for the server after %r"
+                                 % bytes(self.pending[:300]))
         self.pending += chunk
         return bool(chunk)
 
     def _take(self, n, what):
         while len(self.pending) < n:
             if not self._more():
-                raise AssertionError("closed after %r; expected %r" % (self.pending[:300], what))
-        data, self.pending = self.pending[:n], self.pending[n:]
+                raise AssertionError("closed after %r; expected %r"
+                                     % (bytes(self.pending[:300]), what))
+        data = bytes(self.pending[:n])
+        del self.pending[:n]
         return data
 
     def expect(self, expected):
@@ -74,10 +78,13 @@ class Client:
                 raise AssertionError("closed inside a line: %r" % self.pending[:300])
         return self._take(self.pending.index(b"\n") + 1, "a line")
 
-    def read_until_closed(self):
+    def read_until_closed(self, limit=None):
+        # Everything up to the close; with a limit, fails as soon as more than that arrived.
         while self._more():
-            pass
-        data, self.pending = self.pending, b""
+            if limit is not None and len(self.pending) > limit:
+                raise AssertionError("more than %d bytes before the close" % limit)
+        data = bytes(self.pending)
+        self.pending.clear()
         return data
 
     def expect_closed(self, before=b""):
