@@ -25,7 +25,7 @@ using Kind = json::Value::Kind;
 // Indexed by ScriptAction.
 constexpr const char* kScriptActionNames[] = {"Allow",    "Deny",          "Disconnect",
                                               "Stop",     "ReleaseServer", "ReplaceCommand",
-                                              "DumpTree", "DumpUsers"};
+                                              "DumpTree", "DumpUsers",     "SaveConfig"};
 
 // Thrown while checking a fixture; carries a message naming the offending place.
 class FixtureError : public std::runtime_error {
@@ -144,7 +144,12 @@ void ParseActions(const Value& v, Fixture* out) {
   }
 }
 
-void ParseScript(const Value& v, Fixture* out) {
+// A path from the fixture: absolute, or relative to the fixture's folder.
+std::string FixturePath(const std::string& given, const std::string& base_dir) {
+  return !given.empty() && given[0] == '/' ? given : base_dir + given;
+}
+
+void ParseScript(const Value& v, const std::string& base_dir, Fixture* out) {
   const std::vector<Value>& items = Require(v, Kind::Array, "\"script\"").items;
   for (std::size_t i = 0; i < items.size(); ++i) {
     const std::string where = "\"script\"[" + std::to_string(i) + "]";
@@ -163,8 +168,13 @@ void ParseScript(const Value& v, Fixture* out) {
     entry.nth = OptionalInt32(items[i], "nth", where).value_or(1);
     if (entry.nth < 1) Throw(where + ".\"nth\"", "counts from 1");
     const Value* text = items[i].Find("text");
-    if (entry.action != ScriptAction::ReplaceCommand) {
-      if (text) Throw(where, "\"text\" is only used by ReplaceCommand");
+    if (entry.action == ScriptAction::SaveConfig) {
+      if (!text) Throw(where, "SaveConfig needs \"text\" (the file to write)");
+      const std::string& file = Require(*text, Kind::String, where + ".\"text\"").text;
+      if (file.empty()) Throw(where + ".\"text\"", "names no file");
+      entry.text = FixturePath(file, base_dir);
+    } else if (entry.action != ScriptAction::ReplaceCommand) {
+      if (text) Throw(where, "\"text\" is only used by ReplaceCommand and SaveConfig");
     } else if (entry.on->id != kivimap::EventCommand) {
       Throw(where, "ReplaceCommand needs \"on\": \"Command\"");
     } else if (!text) {
@@ -236,25 +246,38 @@ void MakeDirectories(const std::string& path, const std::string& where) {
 }
 
 std::string ParseAppendDir(const Value& v, const std::string& base_dir) {
-  const std::string& given = Require(v, Kind::String, "\"appenddir\"").text;
-  std::string dir = !given.empty() && given[0] == '/' ? given : base_dir + given;
+  std::string dir = FixturePath(Require(v, Kind::String, "\"appenddir\"").text, base_dir);
   if (dir.empty()) dir.push_back('.');  // "" beside a fixture named without a folder
   MakeDirectories(dir, "\"appenddir\"");
   if (dir.back() != '/') dir += '/';
   return dir;
 }
 
+std::string ReadConfig(const Value& v, const std::string& base_dir) {
+  const std::string path = FixturePath(Require(v, Kind::String, "\"config\"").text, base_dir);
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) Throw("\"config\"", path + ": " + std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) Throw("\"config\"", path + " is not a regular file");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) Throw("\"config\"", path + ": " + std::strerror(errno));
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) Throw("\"config\"", path + ": read error");
+  return text.str();
+}
+
 void ParseFixture(const Value& root, const std::string& base_dir, Fixture* out) {
-  RequireObject(root, {"server", "sink", "actions", "script", "folders", "appenddir"},
+  RequireObject(root, {"server", "sink", "actions", "script", "folders", "appenddir", "config"},
                 "the fixture");
   if (const Value* v = root.Find("server")) ParseServer(*v, out);
   if (const Value* v = root.Find("sink")) out->sink = Require(*v, Kind::Bool, "\"sink\"").boolean;
   if (const Value* v = root.Find("actions")) ParseActions(*v, out);
-  if (const Value* v = root.Find("script")) ParseScript(*v, out);
+  if (const Value* v = root.Find("script")) ParseScript(*v, base_dir, out);
   if (const Value* v = root.Find("folders")) {
     out->folders = ParseFolders(*v, base_dir, "\"folders\"");
   }
   if (const Value* v = root.Find("appenddir")) out->appenddir = ParseAppendDir(*v, base_dir);
+  if (const Value* v = root.Find("config")) out->config = ReadConfig(*v, base_dir);
 }
 
 }  // namespace

@@ -26,15 +26,16 @@ enum class ScriptAction {
   Stop,
   ReleaseServer,
   ReplaceCommand,
-  DumpTree,   // log the user's folder tree as the object model holds it now
-  DumpUsers,  // log the server's Users collection
+  DumpTree,    // log the user's folder tree as the object model holds it now
+  DumpUsers,   // log the server's Users collection
+  SaveConfig,  // write the server's configuration in the text form to a file
 };
 
 struct ScriptEntry {
   const EventInfo* on = nullptr;
   std::int64_t nth = 1;  // counts firings of the event across all connections, from 1
   ScriptAction action = ScriptAction::Allow;
-  std::string text;  // ReplaceCommand only
+  std::string text;  // ReplaceCommand: the command; SaveConfig: the file (resolved)
 };
 
 struct FixtureMessage {
@@ -64,11 +65,14 @@ struct Fixture {
   // Where the files of appended messages the host keeps are written (ends with "/"); empty
   // when the fixture names none, and then an appended message lives only in its connection.
   std::string appenddir;
+  // The text of the "config" file, loaded into the server before the "server" properties.
+  std::optional<std::string> config;
 };
 
-// Reads and checks a fixture file. Message files and "appenddir" are resolved relative to the
-// fixture's folder; message files must exist, and "appenddir" is created when missing. On failure
-// returns false with a message in *error.
+// Reads and checks a fixture file. Message files, "appenddir", "config" and the files of
+// SaveConfig are resolved relative to the fixture's folder; message files must exist, the
+// "config" file is read now, and "appenddir" is created when missing. On failure returns false
+// with a message in *error.
 bool LoadFixture(const std::string& path, Fixture* out, std::string* error);
 
 const char* ScriptActionName(ScriptAction action);

@@ -1,5 +1,7 @@
 #include "fixture_sink.h"
 
+#include <fstream>
+#include <string>
 #include <string_view>
 
 #include "json_writer.h"
@@ -64,6 +66,18 @@ T FindArgument(std::initializer_list<EventArgument> args) {
   return nullptr;
 }
 
+// Writes the server's configuration in the text form to the file: the save's status, or a general
+// failure when the file cannot be written.
+kivimap::Status SaveConfigFile(kivimap::IkivImapServer* server, const std::string& path) {
+  std::string text;
+  const kivimap::Status status = kivimap::SaveConfigText(server, &text);
+  if (kivimap::Failed(status)) return status;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  return out ? kivimap::StatusOk : kivimap::StatusFail;
+}
+
 }  // namespace
 
 void FixtureSink::Handle(ImapServerEventId id, std::initializer_list<EventArgument> args,
@@ -123,6 +137,9 @@ void FixtureSink::Perform(const ScriptEntry& entry, std::int64_t nth, IImapUser*
       break;
     case ScriptAction::DumpUsers:
       LogUsers();
+      break;
+    case ScriptAction::SaveConfig:
+      if (host_->server) status = SaveConfigFile(host_->server.get(), entry.text);
       break;
   }
   log_->Write("Script", [&](JsonWriter& w) {

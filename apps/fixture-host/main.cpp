@@ -2,8 +2,9 @@
 //
 //   kivimap-fixture-host --fixture FILE.json [--events LOG]
 //
-// Prints "PORT <n>" once listening (or "ERROR 0x%08X <text>" and exits 1 when a setter or
-// Start fails), then serves until SIGTERM, SIGINT or the end of its standard input.
+// Prints "PORT <n>" once listening (or "ERROR 0x%08X <text>" and exits 1 when the "config"
+// load, a setter or Start fails), then serves until SIGTERM, SIGINT or the end of its standard
+// input.
 // A bad command line or fixture exits 2 with a message on stderr.
 #include <poll.h>
 #include <signal.h>

@@ -33,7 +33,10 @@ Status Apply(kivimap::IkivImapServer* server, const PropertySetting& s) {
 bool ConfigureAndStart(kivimap::IkivImapServer* server, const Fixture& fixture, std::uint16_t* port,
                        std::string* error_line) {
   kivimap::ClearErrorRecord();
-  Status status = server->put_BindIP(u"127.0.0.1");
+  Status status = kivimap::StatusOk;
+  // Names the server does not know are the host's; this host has none of its own.
+  if (fixture.config) status = kivimap::LoadConfigText(server, *fixture.config);
+  if (kivimap::Succeeded(status)) status = server->put_BindIP(u"127.0.0.1");
   if (kivimap::Succeeded(status)) status = server->put_Port(0);
   for (const PropertySetting& s : fixture.server) {
     if (kivimap::Failed(status)) break;

@@ -9,7 +9,8 @@
 
 namespace fixture_host {
 
-// Sets BindIP "127.0.0.1" and Port 0, then the fixture's properties in order, then starts.
+// Loads the fixture's "config" text, sets BindIP "127.0.0.1" and Port 0, then the fixture's
+// properties in order, then starts.
 //
 // Port 0 means any free port. The server binds exactly the low 16 bits of Port and offers no
 // way to learn a port the kernel picked, so when those bits are 0 at Start the host picks the

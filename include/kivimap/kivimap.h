@@ -7,6 +7,8 @@
 #include "kivimap/interfaces.h"
 #include "kivimap/object.h"
 #include "kivimap/output_limits.h"
+#include "kivimap/persistence.h"
+#include "kivimap/property_page.h"
 #include "kivimap/status.h"
 #include "kivimap/variant.h"
 #include "kivimap/wide_string.h"
