@@ -107,7 +107,9 @@ class EndingsTest(HostTestCase):
             self.skipTest("the host was built without the test commands")
         client.expect(b"\r\ns0 OK XSTREAM completed\r\n")
         client.send(b"s1 XSTREAM %d\r\n" % (200 << 20))
-        time.sleep(4)  # reads nothing: the command stays parked, nothing moves
+        # Reads nothing: the command stays parked and, once the kernel buffers are full (which
+        # takes a moment on a loaded machine), nothing moves.
+        time.sleep(6)
         # What the kernel buffers held, and no more: the stream does not go on.
         received = client.read_until_closed(limit=64 << 20)
         self.assertTrue(received.startswith(b"* XSTREAM {%d}\r\n" % (200 << 20)))
