@@ -4,6 +4,7 @@ import imaplib
 import os
 import shutil
 import subprocess
+import tempfile
 
 from fixture import TIMEOUT, HostTestCase
 
@@ -269,3 +270,58 @@ class RealClientSearchTest(SearchTestCase):
                                    "-u", "a:b"], capture_output=True, timeout=TIMEOUT * 2)
             self.assertEqual((proc.returncode, proc.stdout), (0, answer),
                              proc.stderr.decode("utf-8", "replace"))
+
+    def test_fetchmail_asks_for_unseen_mail(self):
+        # Not installed by the CI script: runs where a developer has it.
+        if not shutil.which("fetchmail"):
+            self.skipTest("fetchmail is not installed")
+        host = self.start_host({"folders": TREE})
+        work = tempfile.mkdtemp(prefix="kivimap-fetchmail-")
+        self.addCleanup(shutil.rmtree, work, True)
+        rc = os.path.join(work, "fetchmailrc")
+        with open(rc, "w") as f:
+            f.write('poll 127.0.0.1 with proto IMAP port %d auth password\n'
+                    '  user "joe" there with password "secret" is "root" here\n'
+                    "  options keep sslproto '' mda \"/bin/sh -c 'cat >> %s/mbox'\"\n"
+                    % (host.port, work))
+        os.chmod(rc, 0o600)
+        proc = subprocess.run(["fetchmail", "-f", rc, "-v", "--nosyslog", "--nodetach",
+                               "--pidfile", os.path.join(work, "pid")],
+                              capture_output=True, timeout=TIMEOUT * 4,
+                              env=dict(os.environ, HOME=work))
+        trace = (proc.stdout + proc.stderr).decode("utf-8", "replace")
+        self.assertIn("SEARCH UNSEEN UNDELETED\n", trace)
+        self.assertIn("IMAP< * SEARCH 2 6\n", trace)
+        self.assertEqual(proc.returncode, 0, trace)
+
+    def test_offlineimap_searches_by_age(self):
+        if not shutil.which("offlineimap"):
+            self.skipTest("offlineimap is not installed")
+        # Messages its own header handling copes with (it fails on 8-bit header text).
+        folder = [{"file": data_file(name), "uid": uid}
+                  for name, uid, _ in (MESSAGES[2], MESSAGES[4], MESSAGES[5])]
+        host = self.start_host({"folders": [{"name": "INBOX", "uid": 9, "messages": folder}]})
+        work = tempfile.mkdtemp(prefix="kivimap-offlineimap-")
+        self.addCleanup(shutil.rmtree, work, True)
+        rc = os.path.join(work, "offlineimaprc")
+        with open(rc, "w") as f:
+            f.write("[general]\naccounts = T\nmetadata = %s/meta\n"
+                    "[Account T]\nlocalrepository = L\nremoterepository = R\nmaxage = 4000\n"
+                    "[Repository L]\ntype = Maildir\nlocalfolders = %s/mail\n"
+                    "[Repository R]\ntype = IMAP\nremotehost = 127.0.0.1\nremoteport = %d\n"
+                    "ssl = no\nstarttls = no\nremoteuser = joe\nremotepass = secret\n"
+                    "readonly = True\nfolderfilter = lambda f: f == 'INBOX'\n"
+                    % (work, work, host.port))
+        proc = subprocess.run(["offlineimap", "-c", rc, "-o", "-u", "basic", "-d", "imap"],
+                              capture_output=True, timeout=TIMEOUT * 4,
+                              env=dict(os.environ, HOME=work))
+        trace = (proc.stdout + proc.stderr).decode("utf-8", "replace")
+        self.assertIn(" SEARCH (SINCE ", trace)
+        self.assertIn("< b'* SEARCH 1 3\\r\\n'", trace)  # 4000 days back: not the one of 2003
+        # Then everything from the oldest UID in that range on, the 2003 message included.
+        self.assertIn(" SEARCH (UID 8:*)", trace)
+        self.assertIn("< b'* SEARCH 1 2 3\\r\\n'", trace)
+        self.assertEqual(proc.returncode, 0, trace)
+        inbox = os.path.join(work, "mail", "INBOX")
+        self.assertEqual(sum(len(os.listdir(os.path.join(inbox, d))) for d in ("new", "cur")), 3,
+                         trace)
