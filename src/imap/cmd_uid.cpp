@@ -1,5 +1,5 @@
-// UID: runs FETCH, STORE or COPY with UIDs in place of sequence numbers. The command name stays
-// "UID", so a parse error inside any of them reads "BAD UID parse error".
+// UID: runs FETCH, STORE, COPY or SEARCH with UIDs in place of sequence numbers. The command name
+// stays "UID", so a parse error inside any of them reads "BAD UID parse error".
 #include <cstring>
 #include <string>
 
@@ -24,6 +24,7 @@ CommandResult HandleUid(Command& command) {
   if (sub_command == "fetch") return RunFetch(command, true);
   if (sub_command == "store") return RunStore(command, true);
   if (sub_command == "copy") return RunCopy(command, true);
+  if (sub_command == "search") return RunSearch(command, true);
   // Silence would leave the client waiting for a completion forever.
   SendTagged(command, "BAD Command unrecognized");
   return CommandResult::Done;

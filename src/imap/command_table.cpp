@@ -29,7 +29,7 @@ constexpr CommandEntry kCommands[] = {
     {"CHECK", kSelected, HandleCheck},
     {"CLOSE", kSelected, HandleClose},
     {"EXPUNGE", kSelected, HandleExpunge},
-    {"SEARCH", kSelected, nullptr},
+    {"SEARCH", kSelected, HandleSearch},
     {"FETCH", kSelected, HandleFetch},
     {"STORE", kSelected, HandleStore},
     {"COPY", kSelected, HandleCopy},

@@ -39,6 +39,10 @@ CommandResult RunFetch(Command& command, bool by_uid);
 CommandResult RunStore(Command& command, bool by_uid);
 CommandResult RunCopy(Command& command, bool by_uid);
 
+// cmd_search.cpp: SEARCH, and UID SEARCH (by_uid: the answer lists UIDs) through cmd_uid.cpp.
+CommandResult HandleSearch(Command& command);
+CommandResult RunSearch(Command& command, bool by_uid);
+
 // cmd_mailbox.cpp
 CommandResult HandleSelect(Command& command);
 CommandResult HandleExamine(Command& command);

@@ -5,11 +5,9 @@
 #include <string>
 #include <string_view>
 
-namespace kivimap::imap {
+#include "imap/base64.h"
 
-// Decodes standard base64 (RFC 4648 alphabet). Padding may be left out; anything else that is
-// not base64 (other characters, padding inside the text, a lone last character) gives nothing.
-std::optional<std::string> DecodeBase64(std::string_view text);
+namespace kivimap::imap {
 
 // The PLAIN mechanism's message (RFC 4616): authorization id, NUL, user name, NUL, password.
 struct PlainCredentials {
