@@ -44,7 +44,11 @@ void Refused(Session& session, std::string_view what, std::string_view why) {
   LogWarning(line);
 }
 
-std::string Quoted(std::string_view name) { return "\"" + Printable(name) + "\""; }
+std::string Quoted(std::string_view name) {
+  std::string text = "\"";
+  text.append(Printable(name)).push_back('"');
+  return text;
+}
 
 bool FileExists(const std::string& path) {
   struct stat st;

@@ -43,7 +43,9 @@ std::uint32_t Session::Release() {
 Session::~Session() { LogDebug(Label() + " ended"); }
 
 std::string Session::Label() const {
-  return "#" + std::to_string(id_) + " " + (user_.empty() ? peer_ : user_);
+  std::string label = "#";
+  label.append(std::to_string(id_)).append(" ").append(user_.empty() ? peer_ : user_);
+  return label;
 }
 
 void Session::LoggedIn(const std::string& name, const std::string& maildir) {
