@@ -75,7 +75,7 @@ std::optional<FolderPlace> PlaceOf(Session& session, IImapFolder* folder) {
 
 // Makes sure a folder that so far only its sub-folders implied has its directory.
 bool EnsureDirectory(Session& session, const FolderPlace& place, std::string* error) {
-  if (session.maildir().FolderExists(place.levels) && FileExists(place.dir + "/tmp")) return true;
+  if (session.maildir().FolderReady(place.levels)) return true;
   const bool made = place.dir == session.maildir().root()
                         ? session.maildir().EnsureInbox(error)
                         : session.maildir().CreateFolder(place.levels, false, error);

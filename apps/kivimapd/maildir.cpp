@@ -169,7 +169,13 @@ std::string NewUniqueName() {
 }
 
 bool UserMaildir::EnsureInbox(std::string* error) const {
-  if (!MakeDirectory(root_, error)) return false;
+  // The user's Maildir itself may be a link the administrator made; nothing inside it may.
+  struct stat st;
+  if (::mkdir(root_.c_str(), 0700) != 0 &&
+      (errno != EEXIST || ::stat(root_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+    *error = Failure("cannot create directory", root_, errno);
+    return false;
+  }
   for (const char* sub : {"/cur", "/new", "/tmp"}) {
     if (!MakeDirectory(root_ + sub, error)) return false;
   }
@@ -231,6 +237,13 @@ bool UserMaildir::FolderExists(const Levels& levels) const {
   if (!dir) return false;
   if (*dir == root_) return true;
   return IsRealDirectory(*dir);
+}
+
+bool UserMaildir::FolderReady(const Levels& levels) const {
+  const std::optional<std::string> dir = FolderDirectory(levels);
+  if (!dir || !FolderExists(levels)) return false;
+  return IsRealDirectory(*dir + "/cur") && IsRealDirectory(*dir + "/new") &&
+         IsRealDirectory(*dir + "/tmp");
 }
 
 bool UserMaildir::HasSubFolders(const Levels& levels) const {

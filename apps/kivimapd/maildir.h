@@ -55,6 +55,9 @@ class UserMaildir {
   std::optional<std::string> FolderDirectory(const Levels& levels) const;
   // True when the folder's directory exists and is a real directory (not a symlink).
   bool FolderExists(const Levels& levels) const;
+  // True when the folder's directory and its cur/, new/ and tmp/ all exist as real directories:
+  // only then is anything written into it.
+  bool FolderReady(const Levels& levels) const;
   bool HasSubFolders(const Levels& levels) const;
 
   // Creates the folder's directory with cur/, new/, tmp/ and the "maildirfolder" mark; also

@@ -20,15 +20,22 @@ class FolderTest(DaemonTestCase):
         with open(os.path.join(outside, "cur", "2.M2.host:2,"), "wb") as f:
             f.write(message("not yours"))
         os.symlink(outside, self.path(".Link"))  # a folder that leads outside
+        os.makedirs(self.path(".Trap", "cur"))
+        os.makedirs(self.path(".Trap", "new"))
+        os.symlink(outside, self.path(".Trap", "tmp"))  # where uploads would be written
         os.makedirs(self.path(".odd..name", "cur"))
         self.put(".hidden-file", b"")
         daemon = self.start()
         conn = self.imap(daemon)
         # Work is there only through Work/Projects, as Dovecot shows such a level.
         self.assertEqual(names(conn.list()),
-                         ["INBOX", "INBOX/Later", "Sent", "Work", "Work/Projects"])
+                         ["INBOX", "INBOX/Later", "Sent", "Trap", "Work", "Work/Projects"])
         self.assertEqual(conn.select("Link")[0], "NO")
-        self.assertEqual(conn.append("Link", None, None, message("x"))[0], "NO")
+        for target in ("Link", "Trap"):
+            self.assertEqual(conn.append(target, None, None, message("x"))[0], "NO")
+        conn.select("INBOX")
+        self.assertEqual(conn.copy("1", "Trap")[0], "NO")
+        self.assertEqual(sorted(os.listdir(outside)), ["cur"])
         self.assertEqual(os.listdir(os.path.join(outside, "cur")), ["2.M2.host:2,"])
         log = daemon.wait_log("symbolic link is never followed")
         self.assertIn("not a usable folder name", log)
