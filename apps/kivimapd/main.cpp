@@ -164,6 +164,8 @@ int Run(int argc, char** argv) {
     return Usage("cannot create the Maildir root " + Printable(*own.maildir) + ": " +
                  ErrnoText(errno));
   }
+  // A log reader that went away must not end the daemon: writes then fail with EPIPE.
+  ::signal(SIGPIPE, SIG_IGN);
   const int signal_fd = SignalFd();
   if (signal_fd < 0) {
     LogError("signalfd: " + ErrnoText(errno));
