@@ -99,47 +99,6 @@ bool MayRebuild(Session& session, IImapFolder* folder) {
   return session.selecting() || session.selected.get() != folder;
 }
 
-// Copies a file's bytes into a new file (mode 0600) and fsyncs it.
-bool CopyFile(const std::string& from, const std::string& to, std::string* error) {
-  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (in < 0) {
-    *error = "cannot open " + Printable(from) + ": " + ErrnoText(errno);
-    return false;
-  }
-  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (out < 0) {
-    *error = "cannot create " + Printable(to) + ": " + ErrnoText(errno);
-    ::close(in);
-    return false;
-  }
-  bool ok = true;
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(in, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    for (const char* p = buffer; ok && n > 0;) {
-      const ssize_t w = ::write(out, p, static_cast<std::size_t>(n));
-      if (w < 0 && errno == EINTR) continue;
-      ok = w > 0;
-      if (ok) {
-        p += w;
-        n -= w;
-      }
-    }
-    if (!ok) break;
-  }
-  if (ok && ::fsync(out) != 0) ok = false;
-  if (!ok) *error = "cannot copy " + Printable(from) + ": " + ErrnoText(errno);
-  ::close(in);
-  if (::close(out) != 0) ok = false;
-  if (!ok) ::unlink(to.c_str());
-  return ok;
-}
-
 Variant AsObject(kivimap::IDispatch* object) { return Variant(object); }
 
 }  // namespace
@@ -414,20 +373,10 @@ void MaildirHost::OnCopyMessage(IImapUser* user, IImapFolder* folder, IImapMessa
       *failure = "the folder's UIDs are used up";
       return false;
     }
-    const std::string to = target->dir + "/cur/" + name;
-    // A hard link shares the bytes, as Maildir files never change; a copy where links fail.
-    if (::link(from.c_str(), to.c_str()) != 0) {
-      const std::string temp = target->dir + "/tmp/" + name;
-      if (!CopyFile(from, temp, failure)) return false;
-      if (::rename(temp.c_str(), to.c_str()) != 0) {
-        *failure = "cannot move " + Printable(temp) + " into cur/: " + ErrnoText(errno);
-        ::unlink(temp.c_str());
-        return false;
-      }
-    }
+    if (!PutCopy(from, target->dir, name, failure)) return false;
     list.Add(*uid, ParseMessageName(name, false).unique);
     added->push_back(ParseMessageName(name, false));
-    return SyncDirectory(target->dir + "/cur", failure);
+    return true;
   };
   const std::optional<FolderState> state =
       SyncFolder(session->maildir(), target->dir, put_copy, &error);

@@ -88,6 +88,49 @@ int RemoveEntry(const char* path, const struct stat*, int, FTW*) {
   return 0;  // go on: remove as much as can be removed
 }
 
+// Copies a file's bytes into a new file (mode 0600) and fsyncs it.
+bool CopyFile(const std::string& from, const std::string& to, std::string* error) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (in < 0) {
+    *error = Failure("cannot open", from, errno);
+    return false;
+  }
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (out < 0) {
+    *error = Failure("cannot create", to, errno);
+    ::close(in);
+    return false;
+  }
+  bool ok = true;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(in, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    for (const char* p = buffer; ok && n > 0;) {
+      const ssize_t w = ::write(out, p, static_cast<std::size_t>(n));
+      if (w < 0 && errno == EINTR) continue;
+      ok = w > 0;
+      if (ok) {
+        p += w;
+        n -= w;
+      }
+    }
+    if (!ok) break;
+  }
+  if (ok && ::fsync(out) != 0) ok = false;
+  if (::close(out) != 0) ok = false;
+  if (!ok) {
+    *error = Failure("cannot copy into", to, errno);
+    ::unlink(to.c_str());
+  }
+  ::close(in);
+  return ok;
+}
+
 std::string HostPart() {
   char host[256] = {};
   if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return "localhost";
@@ -166,6 +209,22 @@ std::string NewUniqueName() {
   name.append("Q").append(std::to_string(++deliveries));
   name.append(".").append(host);
   return name;
+}
+
+bool PutCopy(const std::string& from, const std::string& folder_dir, const std::string& name,
+             std::string* error) {
+  const std::string to = folder_dir + "/cur/" + name;
+  // A hard link shares the bytes, as Maildir files never change; a copy where links fail.
+  if (::link(from.c_str(), to.c_str()) != 0) {
+    const std::string temp = folder_dir + "/tmp/" + name;
+    if (!CopyFile(from, temp, error)) return false;
+    if (::rename(temp.c_str(), to.c_str()) != 0) {
+      *error = Failure("cannot move into cur/", temp, errno);
+      ::unlink(temp.c_str());
+      return false;
+    }
+  }
+  return SyncDirectory(folder_dir + "/cur", error);
 }
 
 bool UserMaildir::EnsureInbox(std::string* error) const {

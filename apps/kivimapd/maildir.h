@@ -40,6 +40,11 @@ std::string MessageName(std::string_view unique, std::string_view info);
 // A unique part no other delivery on any machine uses: "<sec>.M<usec>P<pid>Q<n>.<host>".
 std::string NewUniqueName();
 
+// Puts a copy of the file `from` into folder_dir's cur/ as `name`: a hard link, or where links
+// fail a copy written in tmp/, fsynced and renamed. The directory is fsynced.
+bool PutCopy(const std::string& from, const std::string& folder_dir, const std::string& name,
+             std::string* error);
+
 class UserMaildir {
  public:
   explicit UserMaildir(std::string root) : root_(std::move(root)) {}
