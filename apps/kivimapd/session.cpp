@@ -1,5 +1,7 @@
 #include "session.h"
 
+#include <algorithm>
+
 #include "log.h"
 
 namespace kivimapd {
