@@ -24,8 +24,12 @@ Ref<IImapFolders> RootFolders(store::ImapUser& user) {
   return root;
 }
 
-std::string ListLine(std::string_view path) {
-  return "* LIST () \"/\" " + QuoteMailboxName(path) + "\r\n";
+// "* LIST () "/" name" or, for LSUB, "* LSUB () "/" name". (The described LSUB answered with
+// LIST lines, which an RFC 3501 client files under LIST: its subscriptions came back empty.)
+std::string ListLine(std::string_view verb, std::string_view path) {
+  std::string line = "* ";
+  line.append(verb).append(" () \"/\" ").append(QuoteMailboxName(path)).append("\r\n");
+  return line;
 }
 
 // LIST and LSUB: two arguments, reference and pattern. LSUB lists only subscribed folders and
@@ -49,15 +53,15 @@ CommandResult ListOrLsub(Command& command, bool subscribed_only) {
     return CommandResult::Done;
   }
 
-  const auto visitor = [&user, subscribed_only](const FolderVisit& visit) {
+  const auto visitor = [&user, subscribed_only, verb](const FolderVisit& visit) {
     if (subscribed_only) {
       VariantBool subscribed = VariantFalse;
       if (visit.folder->get_Subscribed(&subscribed) != StatusOk || subscribed == VariantFalse) {
         return WalkResult::Continue;
       }
-      user.QueueResponse(ListLine(visit.path));
+      user.QueueResponse(ListLine(verb, visit.path));
     } else {
-      user.SendResponse(ListLine(visit.path));
+      user.SendResponse(ListLine(verb, visit.path));
     }
     return WalkResult::Continue;
   };

@@ -59,10 +59,7 @@ class FolderTest(DaemonTestCase):
         self.assertTrue(os.path.isdir(self.path(".Work.Old.2024")))
         with open(self.path("kivimapd-subscriptions")) as f:
             self.assertEqual(f.read(), "Work/Old/2024\n")
-        # The server answers LSUB with LIST lines.
-        typ, data = conn._simple_command("LSUB", '""', '"*"')
-        self.assertEqual(conn._untagged_response(typ, data, "LIST"),
-                         ("OK", [b'() "/" "Work/Old/2024"']))
+        self.assertEqual(conn.lsub(), ("OK", [b'() "/" "Work/Old/2024"']))
         ok(conn.rename("Archive", "Work/Archive"))  # into another parent
         self.assertTrue(os.path.isdir(self.path(".Work.Archive")))
 

@@ -8,8 +8,12 @@ TREE = [
 ]
 
 
-def list_lines(*paths):
-    return b"".join(b'* LIST () "/" ' + p + b"\r\n" for p in paths)
+def list_lines(*paths, verb=b"LIST"):
+    return b"".join(b"* " + verb + b' () "/" ' + p + b"\r\n" for p in paths)
+
+
+def lsub_lines(*paths):
+    return list_lines(*paths, verb=b"LSUB")
 
 
 class FolderTestCase(HostTestCase):
@@ -77,7 +81,7 @@ class SubscriptionTest(FolderTestCase):
     def test_lsub_lists_a_subscribed_folder_under_an_unsubscribed_parent(self):
         host, client = self.start()
         self.run_commands(client, [
-            (b'LSUB "" "*"', list_lines(b'"Work/Projects/Q1"'), b"OK LSUB completed"),
+            (b'LSUB "" "*"', lsub_lines(b'"Work/Projects/Q1"'), b"OK LSUB completed"),
             (b'LSUB "" "%"', b"", b"OK LSUB completed"),
             (b'LSUB "" ""', b"", b"OK LSUB completed"),
             (b"LSUB x", b"", b"BAD LSUB parse error"),
@@ -85,12 +89,12 @@ class SubscriptionTest(FolderTestCase):
 
     def test_subscribe_everything_then_unsubscribe_one_folder(self):
         host, client = self.start()
-        every = list_lines(b'"Work"', b'"Work/Projects"', b'"Work/Projects/Q1"')
+        every = lsub_lines(b'"Work"', b'"Work/Projects"', b'"Work/Projects/Q1"')
         self.run_commands(client, [
             (b"SUBSCRIBE *", b"", b"OK SUBSCRIBE completed"),
             (b'LSUB "" "*"', every, b"OK LSUB completed"),
             (b"UNSUBSCRIBE Work", b"", b"OK UNSUBSCRIBE completed"),
-            (b'LSUB "" "*"', list_lines(b'"Work/Projects"', b'"Work/Projects/Q1"'),
+            (b'LSUB "" "*"', lsub_lines(b'"Work/Projects"', b'"Work/Projects/Q1"'),
              b"OK LSUB completed"),
             (b"UNSUBSCRIBE Nothing", b"", b"OK UNSUBSCRIBE completed"),
             (b"SUBSCRIBE", b"", b"BAD SUBSCRIBE parse error"),
