@@ -1,10 +1,13 @@
 """Real clients log in and out: Python's imaplib (LOGIN, AUTHENTICATE PLAIN) and curl."""
 
 import imaplib
+import os
 import shutil
 import subprocess
 
 from fixture import DEFAULT_GREETING, DEFAULT_TEXT, TIMEOUT, HostTestCase
+
+DATA = os.environ.get("KIVIMAP_TEST_DATA", os.path.join(os.path.dirname(__file__), "..", "data"))
 
 
 class RealClientTest(HostTestCase):
@@ -68,3 +71,29 @@ class RealClientTest(HostTestCase):
         self.assertEqual(conn.status("Work/Reports", "(MESSAGES)"),
                          ("OK", [b'"Work/Reports" (MESSAGES 1)']))
         conn.logout()
+
+    def test_curl_fetches_by_uid(self):
+        # curl's URL names a UID, which it asks for with UID FETCH; the first message's UID is
+        # below 42 and the second's sequence number is 2, so a mix-up shows.
+        if not shutil.which("curl"):
+            self.skipTest("curl is not installed (the CI script installs it)")
+        with open(os.path.join(DATA, "corpus", "alternative_attachments_crlf.eml"), "rb") as f:
+            report = f.read()
+        host = self.start_host({"folders": [{"name": "INBOX", "uid": 5, "nextuid": 50,
+                                             "messages": [{"file": "short.eml", "uid": 7},
+                                                          {"file": "report.eml", "uid": 42}]}]},
+                               files={"short.eml": b"Subject: short\r\n\r\nx\r\n",
+                                      "report.eml": report})
+        header = report[:report.index(b"\r\n\r\n") + 2]  # BODY[HEADER]: the fields' lines
+        for path, expected in (("INBOX;UID=42", report), ("INBOX;UID=42;SECTION=HEADER", header),
+                               ("INBOX;UID=7;SECTION=TEXT", b"x\r\n")):
+            with self.subTest(path=path):
+                proc = subprocess.run(["curl", "-sS", "--max-time", str(int(TIMEOUT)), "-u", "a:b",
+                                       "imap://127.0.0.1:%d/%s" % (host.port, path)],
+                                      capture_output=True, timeout=TIMEOUT * 2)
+                self.assertEqual(proc.returncode, 0, proc.stderr.decode("utf-8", "replace"))
+                self.assertEqual(proc.stdout, expected)
+        self.assertEqual([e["Command"].split(" ", 1)[1] for e in host.events("Command")
+                          if "FETCH" in e["Command"]],
+                         ["UID FETCH 42 BODY[]", "UID FETCH 42 BODY[HEADER]",
+                          "UID FETCH 7 BODY[TEXT]"])
