@@ -81,12 +81,19 @@ class ResponseWriter {
   bool item_written_ = false;
 };
 
+// Item names, section names and header field names are matched without regard to case, and
+// echoed upper-cased.
+std::vector<std::string> UpperCased(std::vector<std::string> items) {
+  for (std::string& item : items) AsciiUpperInPlace(item);
+  return items;
+}
+
 class FetchCommand final : public ParkedCommand {
  public:
   FetchCommand(std::string tag, bool by_uid, std::vector<std::string> items, Selection selection)
       : tag_(std::move(tag)),
         by_uid_(by_uid),
-        items_(std::move(items)),
+        items_(UpperCased(std::move(items))),
         selection_(std::move(selection)) {}
 
   CommandResult Resume(ServerContext& server, store::ImapUser& user) override {
@@ -117,8 +124,7 @@ class FetchCommand final : public ParkedCommand {
       text.append("UID ").append(std::to_string(static_cast<std::uint32_t>(message.Uid())));
       out.MarkItemWritten();
     }
-    for (const std::string& requested : items_) {
-      const std::string item = AsciiUpper(requested);
+    for (const std::string& item : items_) {
       if (item == "UID") {
         if (by_uid_) continue;
         out.BeginItem();
@@ -206,7 +212,7 @@ class FetchCommand final : public ParkedCommand {
 
   std::string tag_;
   bool by_uid_;
-  std::vector<std::string> items_;
+  std::vector<std::string> items_;  // upper-cased
   Selection selection_;
   std::size_t next_ = 0;
 };
