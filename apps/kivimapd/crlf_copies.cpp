@@ -174,7 +174,10 @@ void CrlfCopies::Sweep() {
     const std::string path = copies_dir_ + "/" + entry;
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) continue;
-    if (st.st_ctim.tv_sec + kSweepMargin >= created_.tv_sec) continue;
+    const bool recent = st.st_ctim.tv_sec + kSweepMargin > created_.tv_sec ||
+                        (st.st_ctim.tv_sec + kSweepMargin == created_.tv_sec &&
+                         st.st_ctim.tv_nsec >= created_.tv_nsec);
+    if (recent) continue;
     if (S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0) {
       LogDebug("removed the CRLF copy " + Printable(path) + ": its source is gone");
     }
