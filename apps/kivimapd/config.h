@@ -1,11 +1,7 @@
-// kivimapd's configuration file: one "Name = value" a line (spaces around "=" optional, the
-// value runs to the end of the line), "#" comments, names compared without regard to case.
-// The server's own five properties (BindIP, Port, GreetingMessage, GoodbyeMessage, Timeout)
-// share the file with kivimapd's keys (Maildir, Users, LogLevel, DebugFile).
-//
-// The server's five are parsed here for now and applied through its setters; once the server
-// reads its own text form and hands back the names it does not know, ParseConfig keeps only
-// kivimapd's keys and ApplyServerSettings becomes the server's loader.
+// kivimapd's configuration file: the server's text form ("Name = value" lines, "#" comments,
+// names in any case), read by the server's own loader. The server takes its five properties
+// (BindIP, Port, GreetingMessage, GoodbyeMessage, Timeout) and hands back the other lines,
+// which are kivimapd's keys (Maildir, Users, LogLevel, DebugFile).
 #pragma once
 
 #include <cstdint>
@@ -18,14 +14,6 @@
 
 namespace kivimapd {
 
-struct ServerSettings {
-  std::optional<std::string> bind_ip;
-  std::optional<std::int32_t> port;
-  std::optional<std::string> greeting;
-  std::optional<std::string> goodbye;
-  std::optional<std::int32_t> timeout;
-};
-
 struct DaemonSettings {
   std::optional<std::string> maildir;
   std::optional<std::string> users;
@@ -33,22 +21,18 @@ struct DaemonSettings {
   std::optional<std::string> debug_file;
 };
 
-struct Config {
-  ServerSettings server;
-  DaemonSettings daemon;
-};
+// Loads the text into the server and kivimapd's keys into *own. False with *error naming the
+// line for a malformed line, a value of the wrong kind, an unknown name or a name given twice;
+// *own is then as it was (the server may hold some of the file's values: it is not started).
+bool LoadConfig(kivimap::IkivImapServer* server, std::string_view text, DaemonSettings* own,
+                std::string* error);
+bool LoadConfigFile(kivimap::IkivImapServer* server, const std::string& path, DaemonSettings* own,
+                    std::string* error);
 
-// Parses the whole text before anything is used: an unknown name, a line without "=", or a
-// value of the wrong kind fails with *error naming the line, and *out is left as it was.
-bool ParseConfig(std::string_view text, Config* out, std::string* error);
-bool LoadConfigFile(const std::string& path, Config* out, std::string* error);
+// "ADDR:PORT" (ADDR may be empty for every interface), set as the server's BindIP and Port.
+bool ApplyListen(kivimap::IkivImapServer* server, std::string_view text, std::string* error);
 
-// Applies the settings through the server's setters, in the server's order. False with *error
-// (the setter's error record) when one refuses.
-bool ApplyServerSettings(kivimap::IkivImapServer* server, const ServerSettings& settings,
-                         std::string* error);
-
-// "ADDR:PORT" (ADDR may be empty for every interface) into bind_ip and port.
-bool ParseListen(std::string_view text, ServerSettings* out, std::string* error);
+// The server's last error record as "0x<status> <description>".
+std::string ServerErrorText(kivimap::Status status);
 
 }  // namespace kivimapd

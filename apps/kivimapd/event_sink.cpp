@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "crlf_copies.h"
 #include "durable_file.h"
 #include "log.h"
 #include "mailbox_names.h"
@@ -89,7 +90,7 @@ std::optional<MessageFile> Locate(Session& session, IImapMessage* message, const
   std::optional<MessageFile> file = FileOf(message, dir);
   if (!file || FileExists(dir + "/" + file->RelativePath())) return file;
   std::optional<MessageFile> moved = session.maildir().FindMessage(dir, file->unique);
-  if (moved) message->put_Filename(kivimap::ToWide(dir + "/" + moved->RelativePath()));
+  if (moved) MovedMessageFile(message, dir, *moved);
   return moved;
 }
 
@@ -290,14 +291,18 @@ void MaildirHost::OnListMessages(IImapUser* user, IImapFolder* folder) {
     return;
   }
   std::string error;
+  CrlfCopies copies(place->dir);
   const std::optional<FolderState> state =
       SyncFolder(session->maildir(), place->dir, nullptr, &error);
   if (!state) {
     LogError(session->Label() + ": " + error);
     return;
   }
-  ShowMessages(folder, place->dir, *state, may_rebuild);
-  if (session->selecting()) session->maildir().SweepTmp(place->dir);
+  ShowMessages(folder, copies, place->dir, *state, may_rebuild);
+  if (session->selecting()) {
+    session->maildir().SweepTmp(place->dir);
+    copies.Sweep();
+  }
 }
 
 void MaildirHost::OnReadMessage(IImapUser* user, IImapFolder* folder, IImapMessage* message) {
@@ -311,6 +316,12 @@ void MaildirHost::OnReadMessage(IImapUser* user, IImapFolder* folder, IImapMessa
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd >= 0) {
       ::close(fd);
+      // A copy with CRLF removed meanwhile (by hand) is made again.
+      WideString served;
+      message->get_Filename(&served);
+      if (!FileExists(served.ToNarrow())) {
+        SetMessageFile(message, *file, CrlfCopies(place->dir).ServedPath(*file));
+      }
       return;
     }
     problem = ErrnoText(errno);
@@ -338,7 +349,7 @@ void MaildirHost::OnFlagChange(IImapUser* user, IImapFolder* folder, IImapMessag
     const std::string to = place->dir + "/cur/" + name;
     if (from == to) return;
     if (::rename(from.c_str(), to.c_str()) == 0) {
-      message->put_Filename(kivimap::ToWide(to));
+      MovedMessageFile(message, place->dir, ParseMessageName(name, false));
       return;
     }
     if (errno != ENOENT) {
@@ -378,11 +389,12 @@ void MaildirHost::OnCopyMessage(IImapUser* user, IImapFolder* folder, IImapMessa
     added->push_back(ParseMessageName(name, false));
     return true;
   };
+  CrlfCopies copies(target->dir);
   const std::optional<FolderState> state =
       SyncFolder(session->maildir(), target->dir, put_copy, &error);
   if (!state) return Refused(*session, what, error);
   if (ListedUnder(destination) != 0) {
-    ShowMessages(destination, target->dir, *state, MayRebuild(*session, destination));
+    ShowMessages(destination, copies, target->dir, *state, MayRebuild(*session, destination));
   }
   *action = kivimap::Allow;
 }
@@ -399,6 +411,9 @@ void MaildirHost::OnDeleteMessage(IImapUser* user, IImapFolder* folder, IImapMes
       return Refused(*session, "EXPUNGE of " + Printable(path), ErrnoText(errno));
     }
   }
+  WideString served;
+  message->get_Filename(&served);
+  if (CrlfCopies::IsCopy(place->dir, served.ToNarrow())) ::unlink(served.ToNarrow().c_str());
   // Gone already (expunged by another connection) counts as removed. The UID list drops the
   // name at its next reading.
   Ref<IImapMessages> messages;
@@ -427,6 +442,7 @@ void MaildirHost::OnCreateMessage(IImapUser* user, IImapFolder* folder, IImapMes
     uid = reserved.value_or(0);
     return reserved.has_value();
   };
+  CrlfCopies copies(place->dir);
   const std::optional<FolderState> state =
       SyncFolder(session->maildir(), place->dir, reserve, &error);
   if (!state) return Refused(*session, what, error);
@@ -434,7 +450,7 @@ void MaildirHost::OnCreateMessage(IImapUser* user, IImapFolder* folder, IImapMes
   const Variant object = AsObject(message);
   messages->Remove(object);
   if (ListedUnder(folder) != 0)
-    ShowMessages(folder, place->dir, *state, MayRebuild(*session, folder));
+    ShowMessages(folder, copies, place->dir, *state, MayRebuild(*session, folder));
   messages->Add(object, nullptr);
   folder->put_UID(static_cast<std::int32_t>(state->uid_validity));
   folder->put_NextMessageUID(static_cast<std::int32_t>(state->next_uid));
@@ -491,13 +507,14 @@ void MaildirHost::OnWriteMessage(IImapUser* user, IImapFolder* folder, IImapMess
     added->push_back(file);
     return SyncDirectory(DirectoryOf(target), failure);
   };
+  CrlfCopies copies(place->dir);
   const std::optional<FolderState> state =
       SyncFolder(session->maildir(), place->dir, deliver, &error);
   if (!state && !FileExists(target)) return fail(error);
   if (!state) LogError(session->Label() + ": " + error);
-  message->put_Filename(kivimap::ToWide(target));
+  SetMessageFile(message, file, copies.ServedPath(file));
   if (state && ListedUnder(folder) != 0) {
-    ShowMessages(folder, place->dir, *state, MayRebuild(*session, folder));
+    ShowMessages(folder, copies, place->dir, *state, MayRebuild(*session, folder));
   }
   LogDebug(session->Label() + ": delivered " + Printable(target));
 }

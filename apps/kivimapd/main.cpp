@@ -136,12 +136,17 @@ int Run(int argc, char** argv) {
     *field = argv[++i];
   }
 
-  Config config;
+  // The server reads the configuration file: it takes its own properties and hands back ours.
+  kivimap::Ref<kivimap::IkivImapServer> server;
+  if (kivimap::Failed(kivimap::CreateImapServer(&server)) || !server) {
+    LogError("cannot create the server");
+    return 1;
+  }
+  DaemonSettings own;
   std::string error;
-  if (options.config && !LoadConfigFile(*options.config, &config, &error)) {
+  if (options.config && !LoadConfigFile(server.get(), *options.config, &own, &error)) {
     return Usage("configuration: " + error);
   }
-  DaemonSettings& own = config.daemon;
   if (options.maildir) own.maildir = options.maildir;
   if (options.users) own.users = options.users;
   if (options.debug_file) own.debug_file = options.debug_file;
@@ -149,7 +154,7 @@ int Run(int argc, char** argv) {
     own.log_level = ParseLogLevel(*options.log_level);
     if (!own.log_level) return Usage("--log-level is one of error, warning, info, debug");
   }
-  if (options.listen && !ParseListen(*options.listen, &config.server, &error)) return Usage(error);
+  if (options.listen && !ApplyListen(server.get(), *options.listen, &error)) return Usage(error);
   if (own.log_level) SetLogLevel(*own.log_level);
 
   if (!own.users || own.users->empty()) return Usage("--users (or Users in the config) is needed");
@@ -172,32 +177,17 @@ int Run(int argc, char** argv) {
     return 1;
   }
 
-  kivimap::Ref<kivimap::IkivImapServer> server;
-  if (kivimap::Failed(kivimap::CreateImapServer(&server)) || !server) {
-    LogError("cannot create the server");
-    return 1;
-  }
   kivimap::Ref<MaildirHost> host(new MaildirHost(*own.maildir, &users));
   std::uint32_t cookie = 0;
   if (kivimap::Failed(server->Advise(host.get(), &cookie))) {
     LogError("cannot connect the event sink");
     return 1;
   }
-  if (!ApplyServerSettings(server.get(), config.server, &error)) {
-    LogError("configuration refused: " + error);
-    return kUsageExit;
-  }
   if (own.debug_file) server->put_DebugFile(kivimap::ToWide(*own.debug_file));
   kivimap::ClearErrorRecord();
   const kivimap::Status status = server->Start();
   if (kivimap::Failed(status)) {
-    kivimap::ErrorRecord record;
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", status);
-    std::string text = "cannot start: ";
-    text.append(code);
-    if (kivimap::GetErrorRecord(&record)) text.append(" ").append(record.description.ToNarrow());
-    LogError(text);
+    LogError("cannot start: " + ServerErrorText(status));
     return 1;
   }
   kivimap::WideString bind_ip;

@@ -21,13 +21,24 @@ bool StartsWith(const Levels& levels, const Levels& prefix) {
   return levels.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), levels.begin());
 }
 
-void AddMessage(IImapMessages* messages, const std::string& dir, std::uint32_t uid,
+void AddMessage(IImapMessages* messages, CrlfCopies& copies, std::uint32_t uid,
                 const MessageFile& file) {
   Ref<IImapMessage> message;
   if (kivimap::Failed(messages->Add(Variant(), &message)) || !message) return;
   message->put_UID(static_cast<std::int32_t>(uid));
-  message->put_Filename(kivimap::ToWide(dir + "/" + file.RelativePath()));
+  SetMessageFile(message.get(), file, copies.ServedPath(file));
   message->put_Flags(FlagsOfFile(file));
+}
+
+std::optional<MessageFile> ParsePlace(std::string_view relative) {
+  for (const bool in_new : {false, true}) {
+    const std::string_view prefix = in_new ? "new/" : "cur/";
+    if (relative.size() > prefix.size() && relative.starts_with(prefix) &&
+        relative.find('/', prefix.size()) == std::string_view::npos) {
+      return ParseMessageName(relative.substr(prefix.size()), in_new);
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -155,22 +166,45 @@ std::int32_t FlagsOfFile(const MessageFile& file) {
   return FlagsOfInfo(file.info) | (file.in_new ? kivimap::Recent : 0);
 }
 
-std::optional<MessageFile> FileOf(IImapMessage* message, const std::string& dir) {
-  WideString name;
-  if (!message || kivimap::Failed(message->get_Filename(&name))) return std::nullopt;
-  const std::string path = name.ToNarrow();
-  for (const bool in_new : {false, true}) {
-    const std::string prefix = dir + (in_new ? "/new/" : "/cur/");
-    if (path.size() > prefix.size() && path.starts_with(prefix) &&
-        path.find('/', prefix.size()) == std::string::npos) {
-      return ParseMessageName(std::string_view(path).substr(prefix.size()), in_new);
-    }
+void SetMessageFile(IImapMessage* message, const MessageFile& file, const std::string& served) {
+  const WideString place = kivimap::ToWide(file.RelativePath());
+  Variant tag;
+  message->get_Tag(&tag);
+  if (tag.type() != kivimap::VarType::BStr || tag.IsByRef() || !(tag.bstr() == place)) {
+    message->put_Tag(Variant(place));
   }
-  return std::nullopt;
+  const WideString path = kivimap::ToWide(served);
+  WideString current;
+  message->get_Filename(&current);
+  if (!(current == path)) message->put_Filename(path);
 }
 
-void ShowMessages(IImapFolder* folder, const std::string& dir, const FolderState& state,
-                  bool may_rebuild) {
+void MovedMessageFile(IImapMessage* message, const std::string& dir, const MessageFile& file) {
+  WideString current;
+  message->get_Filename(&current);
+  const std::string served = current.ToNarrow();
+  // A copy with CRLF stays valid: a rename changes neither the bytes nor the unique part.
+  SetMessageFile(message, file,
+                 CrlfCopies::IsCopy(dir, served) ? served : dir + "/" + file.RelativePath());
+}
+
+std::optional<MessageFile> FileOf(IImapMessage* message, const std::string& dir) {
+  if (!message) return std::nullopt;
+  Variant tag;
+  if (kivimap::Succeeded(message->get_Tag(&tag)) && tag.type() == kivimap::VarType::BStr &&
+      !tag.IsByRef()) {
+    return ParsePlace(tag.bstr().ToNarrow());
+  }
+  // A message kivimapd has not placed yet (an upload): its Filename is its file.
+  WideString name;
+  if (kivimap::Failed(message->get_Filename(&name))) return std::nullopt;
+  const std::string path = name.ToNarrow();
+  if (!path.starts_with(dir + "/")) return std::nullopt;
+  return ParsePlace(std::string_view(path).substr(dir.size() + 1));
+}
+
+void ShowMessages(IImapFolder* folder, CrlfCopies& copies, const std::string& dir,
+                  const FolderState& state, bool may_rebuild) {
   Ref<IImapMessages> messages;
   if (!folder || kivimap::Failed(folder->get_Messages(&messages)) || !messages) return;
   const auto validity = static_cast<std::int32_t>(state.uid_validity);
@@ -201,19 +235,16 @@ void ShowMessages(IImapFolder* folder, const std::string& dir, const FolderState
 
   if (rebuild && may_rebuild) {
     messages->RemoveAll();
-    for (const auto& [uid, file] : state.messages) AddMessage(messages.get(), dir, uid, file);
+    for (const auto& [uid, file] : state.messages) AddMessage(messages.get(), copies, uid, file);
   } else {
     for (const auto& [uid, file] : state.messages) {
       const auto found = existing.find(file.unique);
       if (found == existing.end()) {
-        if (uid > highest) AddMessage(messages.get(), dir, uid, file);
+        if (uid > highest) AddMessage(messages.get(), copies, uid, file);
         continue;
       }
       IImapMessage* message = found->second.get();
-      const WideString path = kivimap::ToWide(dir + "/" + file.RelativePath());
-      WideString current;
-      message->get_Filename(&current);
-      if (!(current == path)) message->put_Filename(path);
+      SetMessageFile(message, file, copies.ServedPath(file));
       message->put_Flags(FlagsOfFile(file));
     }
   }

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "crlf_copies.h"
 #include "kivimap/kivimap.h"
 #include "maildir.h"
 #include "session.h"
@@ -49,12 +50,12 @@ using LockedChange =
 std::optional<FolderState> SyncFolder(const UserMaildir& maildir, const std::string& dir,
                                       const LockedChange& change, std::string* error);
 
-// Brings the folder's Messages in step with state. may_rebuild false keeps every message
-// where it is (the client's numbers of the selected folder stay valid): messages gone stay, and
-// only new ones above the highest UID join at the end. Sets the folder's UID and
-// NextMessageUID.
-void ShowMessages(kivimap::IImapFolder* folder, const std::string& dir, const FolderState& state,
-                  bool may_rebuild);
+// Brings the folder's Messages in step with state, each served from copies.ServedPath. may_rebuild
+// false keeps every message where it is (the client's numbers of the selected folder stay valid):
+// messages gone stay, and only new ones above the highest UID join at the end. Sets the folder's
+// UID and NextMessageUID.
+void ShowMessages(kivimap::IImapFolder* folder, CrlfCopies& copies, const std::string& dir,
+                  const FolderState& state, bool may_rebuild);
 
 // The UIDVALIDITY the folder's messages were listed under, or 0.
 std::int32_t ListedUnder(kivimap::IImapFolder* folder);
@@ -62,7 +63,16 @@ std::int32_t ListedUnder(kivimap::IImapFolder* folder);
 // The flags a message file stands for.
 std::int32_t FlagsOfFile(const MessageFile& file);
 
-// The message file of a message object in dir's cur/ or new/; nothing for another file.
+// A message object's file: its Tag holds the file's place in the folder ("cur/<name>"), its
+// Filename the file the server reads (the file itself, or a copy with CRLF line ends).
+void SetMessageFile(kivimap::IImapMessage* message, const MessageFile& file,
+                    const std::string& served);
+// After the message's file was renamed in dir (flags, or new/ to cur/): a copy keeps serving.
+void MovedMessageFile(kivimap::IImapMessage* message, const std::string& dir,
+                      const MessageFile& file);
+
+// The message file of a message object in dir's cur/ or new/; nothing for another file (an
+// upload still in tmp/).
 std::optional<MessageFile> FileOf(kivimap::IImapMessage* message, const std::string& dir);
 
 }  // namespace kivimapd
