@@ -267,7 +267,9 @@ std::string ReadConfig(const Value& v, const std::string& base_dir) {
 }
 
 void ParseFixture(const Value& root, const std::string& base_dir, Fixture* out) {
-  RequireObject(root, {"server", "sink", "actions", "script", "folders", "appenddir", "config"},
+  RequireObject(root,
+                {"server", "sink", "actions", "script", "folders", "appenddir", "config",
+                 "protocol"},
                 "the fixture");
   if (const Value* v = root.Find("server")) ParseServer(*v, out);
   if (const Value* v = root.Find("sink")) out->sink = Require(*v, Kind::Bool, "\"sink\"").boolean;
@@ -278,6 +280,14 @@ void ParseFixture(const Value& root, const std::string& base_dir, Fixture* out) 
   }
   if (const Value* v = root.Find("appenddir")) out->appenddir = ParseAppendDir(*v, base_dir);
   if (const Value* v = root.Find("config")) out->config = ReadConfig(*v, base_dir);
+  if (const Value* v = root.Find("protocol")) {
+    const std::string& level = Require(*v, Kind::String, "\"protocol\"").text;
+    if (level == "modern") {
+      out->protocol = kivimap::ProtocolLevel::Modern;
+    } else if (level != "described") {
+      Throw("\"protocol\"", "\"" + level + "\" is neither \"described\" nor \"modern\"");
+    }
+  }
 }
 
 }  // namespace

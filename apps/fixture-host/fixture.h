@@ -67,6 +67,8 @@ struct Fixture {
   std::string appenddir;
   // The text of the "config" file, loaded into the server before the "server" properties.
   std::optional<std::string> config;
+  // "protocol": "modern" selects the modern protocol level; absent or "described": the default.
+  kivimap::ProtocolLevel protocol = kivimap::ProtocolLevel::Described;
 };
 
 // Reads and checks a fixture file. Message files, "appenddir", "config" and the files of

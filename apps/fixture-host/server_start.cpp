@@ -38,6 +38,7 @@ bool ConfigureAndStart(kivimap::IkivImapServer* server, const Fixture& fixture, 
   if (fixture.config) status = kivimap::LoadConfigText(server, *fixture.config);
   if (kivimap::Succeeded(status)) status = server->put_BindIP(u"127.0.0.1");
   if (kivimap::Succeeded(status)) status = server->put_Port(0);
+  if (kivimap::Succeeded(status)) status = server->SetProtocolLevel(fixture.protocol);
   for (const PropertySetting& s : fixture.server) {
     if (kivimap::Failed(status)) break;
     status = Apply(server, s);

@@ -142,6 +142,9 @@ int Run(int argc, char** argv) {
     LogError("cannot create the server");
     return 1;
   }
+  // Real clients expect RFC 3501 where the described dialect departs from it (CLOSE expunges,
+  // STORE FLAGS replaces, "*" is the last message).
+  server->SetProtocolLevel(kivimap::ProtocolLevel::Modern);
   DaemonSettings own;
   std::string error;
   if (options.config && !LoadConfigFile(server.get(), *options.config, &own, &error)) {

@@ -11,6 +11,7 @@
 #include "kivimap/host_support.h"
 #include "kivimap/object.h"
 #include "kivimap/output_limits.h"
+#include "kivimap/protocol_level.h"
 #include "kivimap/variant.h"
 #include "kivimap/wide_string.h"
 
@@ -196,6 +197,10 @@ class IkivImapServer : public IDispatch {
   // once. StatusInvalidArg when the limits are not ordered low < high <= hard.
   virtual Status SetOutputLimits(const OutputLimits& limits) = 0;
   virtual OutputLimits GetOutputLimits() = 0;
+  // The protocol level (ProtocolLevel), Described unless set; applies to every command from
+  // the next one on. StatusInvalidArg for a value that names no level.
+  virtual Status SetProtocolLevel(ProtocolLevel level) = 0;
+  virtual ProtocolLevel GetProtocolLevel() = 0;
 };
 
 // Factories: a new object with one reference held by *out.

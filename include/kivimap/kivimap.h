@@ -7,6 +7,7 @@
 #include "kivimap/interfaces.h"
 #include "kivimap/object.h"
 #include "kivimap/output_limits.h"
+#include "kivimap/protocol_level.h"
 #include "kivimap/persistence.h"
 #include "kivimap/property_page.h"
 #include "kivimap/status.h"

@@ -98,6 +98,39 @@ CommandResult SelectOrExamine(Command& command, bool read_write) {
   return CommandResult::Done;
 }
 
+// Offers every message marked \Deleted to the host through DeleteMessage, in folder order; with
+// report, queues "* n EXPUNGE" for each one allowed. The numbers assume that the host takes
+// every allowed message out inside the event, so that each later message moves down by one.
+CommandResult RemoveMarked(Command& command, IImapFolder* folder, bool report) {
+  store::ImapMessages* messages = MessagesOf(folder);
+  if (!messages) return CommandResult::Done;
+  struct Marked {
+    std::size_t position;  // from 0, before any removal
+    Ref<store::ImapMessage> message;
+  };
+  std::vector<Marked> marked;
+  for (std::size_t i = 0; i < messages->size(); ++i) {
+    if ((messages->at(i)->Flags() & Deleted) != 0) {
+      marked.push_back({i, Ref<store::ImapMessage>(messages->at(i))});
+    }
+  }
+  std::size_t removals = 0;
+  for (const Marked& entry : marked) {
+    std::int32_t action = Deny;
+    if (!command.server.FireDeleteMessage(command.user, folder, entry.message.get(), &action)) {
+      return CommandResult::Closed;
+    }
+    if (action != Allow) continue;
+    if (report) {
+      command.user.QueueResponse("* " +
+                                 Number(static_cast<std::uint32_t>(entry.position - removals + 1)) +
+                                 " EXPUNGE\r\n");
+    }
+    ++removals;
+  }
+  return CommandResult::Done;
+}
+
 }  // namespace
 
 CommandResult HandleSelect(Command& command) { return SelectOrExamine(command, true); }
@@ -180,43 +213,27 @@ CommandResult HandleCheck(Command& command) {
 
 CommandResult HandleClose(Command& command) {
   ImapProtocolContext& context = ProtocolOf(command.user);
-  const bool selected = context.SelectedFolder.get() != nullptr;
-  context.SelectedFolder.Reset(nullptr);
-  context.ProtocolState = ProtocolAuthenticated;
-  SendTagged(command, selected ? "OK CLOSE completed" : "BAD CLOSE nothing was selected");
+  Ref<IImapFolder> folder(context.SelectedFolder.get());
+  // RFC 3501 (the modern level): CLOSE removes the messages marked \Deleted, silently.
+  if (folder && command.server.ModernProtocol() &&
+      RemoveMarked(command, folder.get(), /*report=*/false) == CommandResult::Closed) {
+    return CommandResult::Closed;
+  }
+  ImapProtocolContext& after = ProtocolOf(command.user);
+  after.SelectedFolder.Reset(nullptr);
+  after.ProtocolState = ProtocolAuthenticated;
+  SendTagged(command, folder ? "OK CLOSE completed" : "BAD CLOSE nothing was selected");
   return CommandResult::Done;
 }
 
 CommandResult HandleExpunge(Command& command) {
-  store::ImapUser& user = command.user;
-  Ref<IImapFolder> folder(ProtocolOf(user).SelectedFolder.get());
-  store::ImapMessages* messages = MessagesOf(folder.get());
-  if (!messages) {
+  Ref<IImapFolder> folder(ProtocolOf(command.user).SelectedFolder.get());
+  if (!MessagesOf(folder.get())) {
     SendTagged(command, "NO EXPUNGE folder not selected");
     return CommandResult::Done;
   }
-  struct Marked {
-    std::size_t position;  // from 0, before any removal
-    Ref<store::ImapMessage> message;
-  };
-  std::vector<Marked> marked;
-  for (std::size_t i = 0; i < messages->size(); ++i) {
-    if ((messages->at(i)->Flags() & Deleted) != 0) {
-      marked.push_back({i, Ref<store::ImapMessage>(messages->at(i))});
-    }
-  }
-  // The numbers assume that the host takes every allowed message out inside the event, so
-  // that each later message moves down by one.
-  std::size_t removals = 0;
-  for (const Marked& entry : marked) {
-    std::int32_t action = Deny;
-    if (!command.server.FireDeleteMessage(user, folder.get(), entry.message.get(), &action)) {
-      return CommandResult::Closed;
-    }
-    if (action != Allow) continue;
-    user.QueueResponse(
-        "* " + Number(static_cast<std::uint32_t>(entry.position - removals + 1)) + " EXPUNGE\r\n");
-    ++removals;
+  if (RemoveMarked(command, folder.get(), /*report=*/true) == CommandResult::Closed) {
+    return CommandResult::Closed;
   }
   SendTagged(command, "OK EXPUNGE completed");
   return CommandResult::Done;

@@ -20,9 +20,17 @@ CommandResult RunStore(Command& command, bool by_uid) {
   char* text = command.arguments.data();
   if (SplitArguments(text, offsets, 3) != 3) return parse_error();
   const char* item = text + offsets[1];
-  if (*item != '+' && *item != '-') return parse_error();
-  const bool add = *item == '+';
-  const std::string mode = AsciiUpper(item + 1);
+  enum class Change { Add, Remove, Replace };
+  Change change;
+  if (*item == '+' || *item == '-') {
+    change = *item == '+' ? Change::Add : Change::Remove;
+    ++item;
+  } else if (command.server.ModernProtocol()) {
+    change = Change::Replace;  // RFC 3501's "FLAGS (...)": the list becomes the flags
+  } else {
+    return parse_error();
+  }
+  const std::string mode = AsciiUpper(item);
   if (mode != "FLAGS" && mode != "FLAGS.SILENT") return parse_error();
   const bool silent = mode == "FLAGS.SILENT";
 
@@ -44,9 +52,11 @@ CommandResult RunStore(Command& command, bool by_uid) {
   for (const std::uint32_t position : selection.positions) {
     Ref<store::ImapMessage> message(selection.At(position));
     if (!message) continue;
-    if (mask != 0) {
+    if (mask != 0 || change == Change::Replace) {
       const std::int32_t old_flags = message->Flags();
-      const std::int32_t new_flags = add ? (old_flags | mask) : (old_flags & ~mask);
+      const std::int32_t new_flags = change == Change::Add      ? (old_flags | mask)
+                                     : change == Change::Remove ? (old_flags & ~mask)
+                                                                : ((old_flags & ~kSystemFlags) | mask);
       message->SetFlags(new_flags);
       if (!command.server.FireFlagChange(user, selection.folder.get(), message.get(), new_flags,
                                          old_flags)) {

@@ -7,6 +7,9 @@
 
 namespace kivimap::imap {
 
+// The six bits that have names; a host may keep other bits of its own in Flags.
+inline constexpr std::int32_t kSystemFlags = 63;
+
 // The names of the set bits in the order \Flagged \Seen \Answered \Deleted \Draft \Recent, one
 // space between them; other bits are never written. 0 gives the empty text.
 std::string FormatFlagList(std::int32_t flags);

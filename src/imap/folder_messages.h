@@ -37,7 +37,8 @@ struct Selection {
 // Reads set_text (sequence numbers, or UIDs when by_uid) against the selected folder; nothing
 // is selected while no folder is (or it has gone). False after answering
 // "<tag> NO <command> too many messages" when the set names more messages than one command
-// takes.
+// takes, or, at the modern protocol level (RFC 3501 sets), "<tag> BAD <command> parse error"
+// for a malformed set.
 bool SelectForCommand(Command& command, std::string_view set_text, bool by_uid,
                       Selection* selection);
 

@@ -43,6 +43,8 @@ class ServerContext {
 
   // False while no event sink is connected: an event would then change nothing.
   virtual bool HasEventSinks() = 0;
+  // The host chose the modern protocol level (kivimap/protocol_level.h).
+  virtual bool ModernProtocol() = 0;
 
   virtual WideString GoodbyeMessage() = 0;
   virtual bool DebugLogEnabled() = 0;

@@ -243,6 +243,12 @@ std::uint16_t CkivImapServer::ListeningPort() {
   return started_ && listener_ ? listener_->LocalPort() : 0;
 }
 
+Status CkivImapServer::SetProtocolLevel(ProtocolLevel level) {
+  if (level != ProtocolLevel::Described && level != ProtocolLevel::Modern) return StatusInvalidArg;
+  protocol_level_ = level;
+  return StatusOk;
+}
+
 Status CkivImapServer::SetOutputLimits(const OutputLimits& limits) {
   if (!limits.valid()) return StatusInvalidArg;
   limits_ = limits;

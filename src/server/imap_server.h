@@ -72,6 +72,8 @@ class CkivImapServer final : public automation::DispatchObject<IkivImapServer>,
   std::uint16_t ListeningPort() override;
   Status SetOutputLimits(const OutputLimits& limits) override;
   OutputLimits GetOutputLimits() override { return limits_; }
+  Status SetProtocolLevel(ProtocolLevel level) override;
+  ProtocolLevel GetProtocolLevel() override { return protocol_level_; }
 
   bool started() const { return started_; }
 
@@ -116,6 +118,7 @@ class CkivImapServer final : public automation::DispatchObject<IkivImapServer>,
   std::int32_t Timeout() override { return timeout_; }
   OutputLimits ConnectionLimits() override { return limits_; }
   bool HasEventSinks() override { return !events_.empty(); }
+  bool ModernProtocol() override { return protocol_level_ == ProtocolLevel::Modern; }
   WideString GoodbyeMessage() override { return goodbye_message_; }
   bool DebugLogEnabled() override { return !debug_file_.empty(); }
   void DebugLog(std::string_view text) override;
@@ -149,6 +152,7 @@ class CkivImapServer final : public automation::DispatchObject<IkivImapServer>,
   WideString my_ip_ = WideString::Empty();
   bool started_ = false;
   OutputLimits limits_;
+  ProtocolLevel protocol_level_ = ProtocolLevel::Described;
   // The loop the server listens and serves its connections on, from its first Start on.
   std::shared_ptr<EventLoop> loop_;
   std::unique_ptr<transport::CkivListenSocket> listener_;

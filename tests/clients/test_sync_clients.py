@@ -130,12 +130,6 @@ class MbsyncTest(SyncCases, ClientTestCase):
         self.run_client(["mbsync", "-c", self.config, "-V", "-D", "all"], "mbsync-" + name)
         return LocalMaildir(self.local)
 
-    # mbsync marks the message Deleted (the file gets its T) and expunges with CLOSE, as it
-    # does without UIDPLUS's UID EXPUNGE; the server's CLOSE leaves Deleted messages in place.
-    @unittest.expectedFailure
-    def test_push_a_deletion(self):
-        super().test_push_a_deletion()
-
     # An upload needs its UID: mbsync takes it from APPENDUID (UIDPLUS), which the server does
     # not announce; its fallback (UID FETCH * (UID), then the new message's X-TUID header)
     # stops with "IMAP error: received extraneous data in FETCH response".

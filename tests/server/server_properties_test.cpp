@@ -137,3 +137,21 @@ TEST(ServerPropertiesTest, MembersAnswerByDispatchId) {
 
 }  // namespace
 }  // namespace kivimap::testing
+
+namespace kivimap::testing {
+namespace {
+
+TEST(ServerPropertiesTest, TheProtocolLevelIsDescribedUntilTheHostChoosesAnother) {
+  Ref<IkivImapServer> server;
+  ASSERT_EQ(CreateImapServer(&server), StatusOk);
+  EXPECT_EQ(server->GetProtocolLevel(), ProtocolLevel::Described);
+  EXPECT_EQ(server->SetProtocolLevel(ProtocolLevel::Modern), StatusOk);
+  EXPECT_EQ(server->GetProtocolLevel(), ProtocolLevel::Modern);
+  EXPECT_EQ(server->SetProtocolLevel(static_cast<ProtocolLevel>(7)), StatusInvalidArg);
+  EXPECT_EQ(server->GetProtocolLevel(), ProtocolLevel::Modern);
+  // Not a saved property: nothing to save, nothing changed.
+  EXPECT_FALSE(server->IsDirty());
+}
+
+}  // namespace
+}  // namespace kivimap::testing

@@ -125,6 +125,8 @@ class StubServer final : public automation::DispatchObject<IkivImapServer>, publ
   std::uint16_t ListeningPort() override { return 0; }
   Status SetOutputLimits(const OutputLimits&) override { return kNo; }
   OutputLimits GetOutputLimits() override { return {}; }
+  Status SetProtocolLevel(ProtocolLevel) override { return kNo; }
+  ProtocolLevel GetProtocolLevel() override { return ProtocolLevel::Described; }
 
  private:
   Ref<ImapUsers> users_{new ImapUsers};
