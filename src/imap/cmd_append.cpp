@@ -186,7 +186,20 @@ CommandResult AppendContinuation(ServerContext& server, store::ImapUser& user, c
     if (!server.FireWriteMessage(user, folder.get(), message.get(), &action)) {
       return CommandResult::Closed;
     }
-    completion.append(action != Deny ? " OK APPEND completed\r\n" : " NO APPEND failed\r\n");
+    if (action == Deny) {
+      completion.append(" NO APPEND failed\r\n");
+    } else if (server.ModernProtocol()) {
+      // UIDPLUS: the UIDs as they stand after the host took the message over.
+      std::int32_t uid_validity = 0;
+      folder->get_UID(&uid_validity);
+      completion.append(" OK [APPENDUID ")
+          .append(std::to_string(static_cast<std::uint32_t>(uid_validity)))
+          .append(" ")
+          .append(std::to_string(static_cast<std::uint32_t>(message->Uid())))
+          .append("] APPEND completed\r\n");
+    } else {
+      completion.append(" OK APPEND completed\r\n");
+    }
   }
   user.SendResponse(completion);
   return CommandResult::Done;

@@ -30,11 +30,18 @@ CommandResult RunCopy(Command& command, bool by_uid) {
   if (!SelectForCommand(command, text + offsets[0], by_uid, &selection)) {
     return CommandResult::Done;
   }
+  // UIDPLUS (the modern level): each copy's UID, when the host's copy shows up as the one new
+  // message at the end of the destination.
+  bool report_uids = command.server.ModernProtocol();
+  std::string source_uids;
+  std::string copy_uids;
   std::uint32_t count = 0;
   for (const std::uint32_t position : selection.positions) {
     Ref<store::ImapMessage> message(selection.At(position));
     if (!message) continue;
     ++count;
+    const store::ImapMessages* arrived = MessagesOf(destination.folder.get());
+    const std::size_t before = arrived ? arrived->size() : 0;
     std::int32_t action = Deny;
     if (!command.server.FireCopyMessage(user, selection.folder.get(), message.get(),
                                         destination.folder.get(), &action)) {
@@ -45,9 +52,34 @@ CommandResult RunCopy(Command& command, bool by_uid) {
       SendTagged(command, "NO COPY message copy failed");
       return CommandResult::Done;
     }
+    arrived = MessagesOf(destination.folder.get());
+    if (report_uids && arrived && arrived->size() == before + 1) {
+      if (!source_uids.empty()) source_uids.push_back(',');
+      if (!copy_uids.empty()) copy_uids.push_back(',');
+      source_uids.append(std::to_string(static_cast<std::uint32_t>(message->Uid())));
+      copy_uids.append(std::to_string(static_cast<std::uint32_t>(arrived->at(before)->Uid())));
+    } else {
+      report_uids = false;
+    }
   }
-  SendTagged(command, count > 0 ? "OK COPY " + std::to_string(count) + " messages"
-                                : std::string("NO COPY no such message"));
+  if (count == 0) {
+    SendTagged(command, "NO COPY no such message");
+    return CommandResult::Done;
+  }
+  std::string completion = "OK ";
+  if (report_uids) {
+    std::int32_t uid_validity = 0;
+    destination.folder->get_UID(&uid_validity);
+    completion.append("[COPYUID ")
+        .append(std::to_string(static_cast<std::uint32_t>(uid_validity)))
+        .append(" ")
+        .append(source_uids)
+        .append(" ")
+        .append(copy_uids)
+        .append("] ");
+  }
+  completion.append("COPY ").append(std::to_string(count)).append(" messages");
+  SendTagged(command, completion);
   return CommandResult::Done;
 }
 

@@ -1,6 +1,7 @@
 // SELECT, EXAMINE, STATUS, CHECK, CLOSE and EXPUNGE. The host fills a folder's messages in
 // ListMessages before anything is counted, and removes an expunged message itself inside
 // DeleteMessage.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "imap/commands.h"
 #include "imap/folder_messages.h"
 #include "imap/mailbox_names.h"
+#include "imap/search_set.h"
 #include "imap/split_arguments.h"
 
 namespace kivimap::imap {
@@ -98,10 +100,12 @@ CommandResult SelectOrExamine(Command& command, bool read_write) {
   return CommandResult::Done;
 }
 
-// Offers every message marked \Deleted to the host through DeleteMessage, in folder order; with
-// report, queues "* n EXPUNGE" for each one allowed. The numbers assume that the host takes
-// every allowed message out inside the event, so that each later message moves down by one.
-CommandResult RemoveMarked(Command& command, IImapFolder* folder, bool report) {
+// Offers every message marked \Deleted (and, with uids, named in it) to the host through
+// DeleteMessage, in folder order; with report, queues "* n EXPUNGE" for each one allowed. The
+// numbers assume that the host takes every allowed message out inside the event, so that each
+// later message moves down by one.
+CommandResult RemoveMarked(Command& command, IImapFolder* folder, bool report,
+                           const SearchSet* uids = nullptr) {
   store::ImapMessages* messages = MessagesOf(folder);
   if (!messages) return CommandResult::Done;
   struct Marked {
@@ -110,7 +114,8 @@ CommandResult RemoveMarked(Command& command, IImapFolder* folder, bool report) {
   };
   std::vector<Marked> marked;
   for (std::size_t i = 0; i < messages->size(); ++i) {
-    if ((messages->at(i)->Flags() & Deleted) != 0) {
+    if ((messages->at(i)->Flags() & Deleted) != 0 &&
+        (!uids || uids->Contains(static_cast<std::uint32_t>(messages->at(i)->Uid())))) {
       marked.push_back({i, Ref<store::ImapMessage>(messages->at(i))});
     }
   }
@@ -233,6 +238,30 @@ CommandResult HandleExpunge(Command& command) {
     return CommandResult::Done;
   }
   if (RemoveMarked(command, folder.get(), /*report=*/true) == CommandResult::Closed) {
+    return CommandResult::Closed;
+  }
+  SendTagged(command, "OK EXPUNGE completed");
+  return CommandResult::Done;
+}
+
+CommandResult RunUidExpunge(Command& command) {
+  std::optional<SearchSet> uids = SearchSet::Parse(command.arguments);
+  Ref<IImapFolder> folder(ProtocolOf(command.user).SelectedFolder.get());
+  const store::ImapMessages* messages = MessagesOf(folder.get());
+  if (!uids) {
+    SendTagged(command, "BAD UID parse error");
+    return CommandResult::Done;
+  }
+  if (!messages) {
+    SendTagged(command, "NO EXPUNGE folder not selected");
+    return CommandResult::Done;
+  }
+  std::optional<std::uint32_t> highest;
+  for (std::size_t i = 0; i < messages->size(); ++i) {
+    highest = std::max(highest.value_or(0), static_cast<std::uint32_t>(messages->at(i)->Uid()));
+  }
+  uids->Resolve(highest);
+  if (RemoveMarked(command, folder.get(), /*report=*/true, &*uids) == CommandResult::Closed) {
     return CommandResult::Closed;
   }
   SendTagged(command, "OK EXPUNGE completed");

@@ -10,8 +10,10 @@ namespace kivimap::imap {
 
 CommandResult HandleCapability(Command& command) {
   if (!command.user.host()) return CommandResult::Done;
-  command.user.SendResponse("* CAPABILITY IMAP4REV1 AUTH=LOGIN\r\n" + command.tag +
-                            " OK CAPABILITY completed\r\n");
+  std::string text = "* CAPABILITY ";
+  text.append(command.server.ModernProtocol() ? kModernCapabilities : kDescribedCapabilities);
+  text.append("\r\n").append(command.tag).append(" OK CAPABILITY completed\r\n");
+  command.user.SendResponse(text);
   return CommandResult::Done;
 }
 

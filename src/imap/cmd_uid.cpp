@@ -24,6 +24,7 @@ CommandResult HandleUid(Command& command) {
   if (sub_command == "fetch") return RunFetch(command, true);
   if (sub_command == "store") return RunStore(command, true);
   if (sub_command == "copy") return RunCopy(command, true);
+  if (sub_command == "expunge" && command.server.ModernProtocol()) return RunUidExpunge(command);
   if (sub_command == "search") return RunSearch(command, true);
   // Silence would leave the client waiting for a completion forever.
   SendTagged(command, "BAD Command unrecognized");

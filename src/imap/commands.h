@@ -50,6 +50,8 @@ CommandResult HandleStatus(Command& command);
 CommandResult HandleCheck(Command& command);
 CommandResult HandleClose(Command& command);
 CommandResult HandleExpunge(Command& command);
+// UID EXPUNGE <uid set> (UIDPLUS, the modern level): EXPUNGE of the marked messages named.
+CommandResult RunUidExpunge(Command& command);
 
 // cmd_append.cpp: APPEND, and a chunk of literal data while an APPEND literal is pending.
 CommandResult HandleAppend(Command& command);

@@ -57,7 +57,10 @@ void CkivImapServer::AcceptOne(int fd, std::uint32_t peer) {
   if (!user->AttachSocket(std::exchange(socket.fd, -1), loop_)) return;
   try {
     users_->Append(user);
-    std::string greeting = "* OK [CAPABILITY IMAP4REV1 AUTH=LOGIN] ";
+    std::string greeting = "* OK [CAPABILITY ";
+    greeting += protocol_level_ == ProtocolLevel::Modern ? kModernCapabilities
+                                                         : kDescribedCapabilities;
+    greeting += "] ";
     greeting += greeting_message_.ToNarrow();
     greeting += " ready.\r\n";
     // Sent by the connection's first Write notification.

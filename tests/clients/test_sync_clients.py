@@ -130,12 +130,6 @@ class MbsyncTest(SyncCases, ClientTestCase):
         self.run_client(["mbsync", "-c", self.config, "-V", "-D", "all"], "mbsync-" + name)
         return LocalMaildir(self.local)
 
-    # An upload needs its UID: mbsync takes it from APPENDUID (UIDPLUS), which the server does
-    # not announce; its fallback (UID FETCH * (UID), then the new message's X-TUID header)
-    # stops with "IMAP error: received extraneous data in FETCH response".
-    @unittest.expectedFailure
-    def test_push_a_new_message(self):
-        super().test_push_a_new_message()
 
 
 OFFLINEIMAP_CONFIG = """\

@@ -99,7 +99,7 @@ class ConfigurationTest(DaemonTestCase):
         self.assertRegex(daemon.first_line, r"^listening on 127\.0\.0\.1:\d+$")
         conn = self.imap(daemon, user=None)
         self.assertEqual(conn.welcome,
-                         b"* OK [CAPABILITY IMAP4REV1 AUTH=LOGIN] Mail for you ready.")
+                         b"* OK [CAPABILITY IMAP4REV1 AUTH=LOGIN UIDPLUS] Mail for you ready.")
         conn.login("joe", "secret")
         conn.logout()
         daemon.wait_log("debug: ")

@@ -82,7 +82,10 @@ class MessageTest(DaemonTestCase):
         conn = self.imap(daemon)
         conn.select("INBOX")
         self.assertEqual(conn.status("Work", "(UIDNEXT)"), ("OK", [b'"Work" (UIDNEXT 1)']))
-        self.assertEqual(conn.copy("1:2", "Work"), ("OK", [b"COPY 2 messages"]))
+        # UIDPLUS: the copies' UIDs in Work (the UIDVALIDITY is the folder's own).
+        typ, data = conn.copy("1:2", "Work")
+        self.assertEqual(typ, "OK")
+        self.assertRegex(data[0], rb"^\[COPYUID \d+ 1,2 1,2\] COPY 2 messages$")
         copies = self.files(".Work", "cur")
         self.assertEqual([c.split(":2,")[1] for c in copies], ["S", "FRa"])
         with open(self.path(".Work", "cur", copies[0]), "rb") as f:
@@ -98,11 +101,14 @@ class MessageTest(DaemonTestCase):
         for flags, place in ((None, "new"), (r"(\Seen \Flagged)", "cur")):
             with self.subTest(flags=flags):
                 text = message("appended %s" % flags)
-                self.assertEqual(conn.append("Work", flags, None, text),
-                                 ("OK", [b"APPEND completed"]))
+                typ, data = conn.append("Work", flags, None, text)
+                self.assertEqual(typ, "OK")
                 self.assertEqual(self.files(".Work", "tmp"), [])
-                _, _, entries = self.uid_list(".Work")
+                validity, _, entries = self.uid_list(".Work")
                 unique = max(entries, key=entries.get)
+                # UIDPLUS: the UID the upload got, as the folder's UID list keeps it.
+                self.assertEqual(data, [b"[APPENDUID %d %d] APPEND completed"
+                                        % (validity, entries[unique])])
                 delivered = [f for f in self.files(".Work", place) if f.startswith(unique)]
                 self.assertEqual(len(delivered), 1)
                 if flags:

@@ -2,7 +2,9 @@
 departs from RFC 3501 on purpose, RFC 3501's behaviour. The described level is what every other
 protocol test checks."""
 
-from fixture import HostTestCase
+from fixture import DEFAULT_GREETING, DEFAULT_TEXT, GREETING, HostTestCase
+
+MODERN_GREETING = (GREETING % DEFAULT_TEXT).replace(b"AUTH=LOGIN]", b"AUTH=LOGIN UIDPLUS]")
 
 FILES = {"m.eml": b"Subject: x\r\n\r\nbody\r\n"}
 
@@ -13,14 +15,16 @@ def message(uid, *flags):
 
 # UIDs 4, 7, 9 and 12; messages 2 and 4 marked \Deleted; 64 is a bit of the host's own.
 FOLDERS = [{"name": "INBOX", "uid": 10, "nextuid": 13, "messages": [
-    message(4, "\\Seen"), message(7, "\\Deleted"), message(9), message(12, "\\Deleted")]}]
+    message(4, "\\Seen"), message(7, "\\Deleted"), message(9), message(12, "\\Deleted")]},
+    {"name": "Archive", "uid": 20, "nextuid": 30}]
 
 
 class ModernLevelTest(HostTestCase):
     def start(self, **fixture):
         host = self.start_host(dict({"folders": FOLDERS, "protocol": "modern"}, **fixture),
                                files=FILES)
-        client = self.connect(host).greet().login()
+        modern = fixture.get("protocol", "modern") == "modern"
+        client = self.connect(host).greet(MODERN_GREETING if modern else DEFAULT_GREETING).login()
         client.send(b"s1 SELECT INBOX\r\n")
         while not client.read_line().startswith(b"s1 "):
             pass
@@ -73,6 +77,27 @@ class ModernLevelTest(HostTestCase):
         ])
         self.assertEqual([e["Message"] for e in host.events("DeleteMessage")], [7, 12])
 
+    def test_uidplus(self):
+        host, client = self.start(actions={"DeleteMessage": "Allow", "CopyMessage": "Allow",
+                                           "CreateMessage": "Allow"})
+        self.run_commands(client, [
+            (b"CAPABILITY", b"* CAPABILITY IMAP4REV1 AUTH=LOGIN UIDPLUS\r\n",
+             b"OK CAPABILITY completed"),
+        ])
+        # The copies arrive in a destination listed on this connection: their UIDs are known.
+        client.send(b"s2 STATUS Archive (UIDNEXT)\r\n")
+        client.expect(b'* STATUS "Archive" (UIDNEXT 30)\r\ns2 OK STATUS completed\r\n')
+        self.run_commands(client, [
+            (b"UID COPY 9,4 Archive", b"", b"OK [COPYUID 20 4,9 30,31] COPY 2 messages"),
+            (b"UID EXPUNGE 1:8", b"* 2 EXPUNGE\r\n", b"OK EXPUNGE completed"),
+            (b"UID EXPUNGE x", b"", b"BAD UID parse error"),
+        ])
+        self.assertEqual([e["Message"] for e in host.events("DeleteMessage")], [7])
+        client.send(b"a1 APPEND Archive {5}\r\n")
+        client.expect(b"+ a1 Ready for append literal\r\n")
+        client.send(b"hello\r\n")
+        client.expect(b"a1 OK [APPENDUID 20 32] APPEND completed\r\n")
+
     def test_the_described_level_stays_the_default(self):
         host, client = self.start(protocol="described", actions={"DeleteMessage": "Allow"})
         self.run_commands(client, [
@@ -80,6 +105,8 @@ class ModernLevelTest(HostTestCase):
                                b"* 4 FETCH (UID 12)\r\n", b"OK FETCH completed"),
             (b"STORE 1 FLAGS (\\Seen)", b"", b"BAD STORE parse error"),
             (b"CLOSE", b"", b"OK CLOSE completed"),
+            (b"CAPABILITY", b"* CAPABILITY IMAP4REV1 AUTH=LOGIN\r\n", b"OK CAPABILITY completed"),
+            (b"UID EXPUNGE 1:*", b"", b"BAD Command unrecognized"),
         ])
         self.assertEqual(host.events("DeleteMessage"), [])
 
