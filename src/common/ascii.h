@@ -10,6 +10,13 @@ namespace kivimap {
 
 constexpr char AsciiToLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 constexpr char AsciiToUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+// The value of a hexadecimal digit in either case, or -1.
+constexpr int AsciiHexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
 constexpr char16_t AsciiToLower(char16_t c) {
   return (c >= u'A' && c <= u'Z') ? char16_t(c - u'A' + u'a') : c;
 }

@@ -2,19 +2,13 @@
 
 #include <optional>
 
+#include "common/ascii.h"
 #include "imap/base64.h"
 #include "imap/charset.h"
 
 namespace kivimap::imap {
 
 namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // The Q encoding (RFC 2047, 4.2): "_" is a space, "=XX" a byte; anything else stands for
 // itself, a lone "=" included.
@@ -24,9 +18,9 @@ std::string DecodeQ(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '_') {
       out.push_back(' ');
-    } else if (text[i] == '=' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-               HexValue(text[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
+    } else if (text[i] == '=' && i + 2 < text.size() && AsciiHexValue(text[i + 1]) >= 0 &&
+               AsciiHexValue(text[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(AsciiHexValue(text[i + 1]) * 16 + AsciiHexValue(text[i + 2])));
       i += 2;
     } else {
       out.push_back(text[i]);

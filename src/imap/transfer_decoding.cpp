@@ -4,17 +4,6 @@
 
 namespace kivimap::imap {
 
-namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-}  // namespace
-
 TransferEncoding TransferEncodingNamed(std::string_view value) {
   const std::size_t first = value.find_first_not_of(" \t\r\n");
   if (first == std::string_view::npos) return TransferEncoding::Identity;
@@ -70,8 +59,8 @@ void TransferDecoder::DecodeQuotedPrintable(std::string_view text, bool final, s
     }
     const char first = i + 1 < text.size() ? text[i + 1] : '\0';
     const char second = i + 2 < text.size() ? text[i + 2] : '\0';
-    if (HexValue(first) >= 0 && HexValue(second) >= 0) {
-      out.push_back(static_cast<char>(HexValue(first) * 16 + HexValue(second)));
+    if (AsciiHexValue(first) >= 0 && AsciiHexValue(second) >= 0) {
+      out.push_back(static_cast<char>(AsciiHexValue(first) * 16 + AsciiHexValue(second)));
       i += 3;
     } else if (first == '\r') {
       i += second == '\n' ? 3 : 2;  // a soft line break, CR LF or a bare CR

@@ -93,6 +93,20 @@ class Client:
         if rest != before:
             raise AssertionError("expected %r then the close, got %r" % (before, rest[:600]))
 
+    def command(self, tag, text):
+        """Sends one command; returns (the untagged bytes, literals whole, and the completion
+        after the tag)."""
+        self.send(tag + b" " + text + b"\r\n")
+        data = b""
+        while True:
+            line = self.read_line()
+            if line.startswith(tag + b" "):
+                return data, line[len(tag) + 1:-2]
+            data += line
+            if line.endswith(b"}\r\n"):
+                size = int(line[line.rindex(b"{") + 1:-3])
+                data += self._take(size, "a literal")
+
     def greet(self, expected=DEFAULT_GREETING):
         return self.expect(expected)
 

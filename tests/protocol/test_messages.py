@@ -64,20 +64,8 @@ class MessageTestCase(HostTestCase):
         return host, client
 
     def command(self, client, text):
-        # Sends a command; returns (untagged bytes, completion after the tag).
         self.tags += 1
-        tag = b"c%d" % self.tags
-        client.send(tag + b" " + text + b"\r\n")
-        data = b""
-        while True:
-            line = client.read_line()
-            if line.startswith(tag + b" "):
-                return data, line[len(tag) + 1:-2]
-            data += line
-            # A literal's bytes follow its line whole.
-            if line.endswith(b"}\r\n"):
-                size = int(line[line.rindex(b"{") + 1:-3])
-                data += client._take(size, "a literal")
+        return client.command(b"c%d" % self.tags, text)
 
     def run_commands(self, client, cases):
         for command, untagged, completion in cases:

@@ -150,16 +150,8 @@ class SearchTestCase(HostTestCase):
         return host, client
 
     def command(self, client, text):
-        # Sends a command; returns (untagged bytes, completion after the tag).
         self.tags += 1
-        tag = b"c%d" % self.tags
-        client.send(tag + b" " + text + b"\r\n")
-        data = b""
-        while True:
-            line = client.read_line()
-            if line.startswith(tag + b" "):
-                return data, line[len(tag) + 1:-2]
-            data += line
+        return client.command(b"c%d" % self.tags, text)
 
     def run_commands(self, client, cases):
         for command, untagged, completion in cases:
