@@ -97,3 +97,35 @@ class RealClientTest(HostTestCase):
                           if "FETCH" in e["Command"]],
                          ["UID FETCH 42 BODY[]", "UID FETCH 42 BODY[HEADER]",
                           "UID FETCH 7 BODY[TEXT]"])
+
+    def test_imaplib_messages(self):
+        # Fetches flags, sizes, UIDs, an envelope, a structure, a whole message, a range and a
+        # header; stores flags and copies, as an imaplib script would.
+        path = os.path.join(DATA, "corpus", "alternative_attachments_crlf.eml")
+        with open(path, "rb") as f:
+            content = f.read()
+        host = self.start_host({
+            "folders": [{"name": "INBOX", "uid": 40, "nextuid": 9,
+                         "messages": [{"file": path, "uid": 7, "flags": ["\\Seen"]}]},
+                        {"name": "Archive", "uid": 41, "nextuid": 1}],
+            "actions": {"CopyMessage": "Allow"}})
+        conn = imaplib.IMAP4("127.0.0.1", host.port, timeout=TIMEOUT)
+        conn.login("joe", "secret")
+        self.assertEqual(conn.select("INBOX"), ("OK", [b"1"]))
+        self.assertEqual(conn.fetch("1", "(FLAGS UID RFC822.SIZE)"),
+                         ("OK", [b"1 (FLAGS (\\Seen) UID 7 RFC822.SIZE %d)" % len(content)]))
+        typ, data = conn.uid("FETCH", "7", "(ENVELOPE BODYSTRUCTURE)")
+        self.assertEqual(typ, "OK")
+        self.assertIn(b'"Quarterly report and photo"', data[0])
+        self.assertIn(b'"alternative")("application" "pdf"', data[0])
+        typ, data = conn.fetch("1", "(BODY.PEEK[] BODY.PEEK[]<10.20> BODY.PEEK[HEADER])")
+        self.assertEqual(typ, "OK")
+        header = content[:content.index(b"\r\n\r\n") + 2]
+        self.assertEqual([part[1] for part in data if isinstance(part, tuple)],
+                         [content, content[10:30], header])
+        self.assertEqual(conn.store("1", "+FLAGS", r"(\Flagged \Answered)"),
+                         ("OK", [b"1 (FLAGS (\\Flagged \\Seen \\Answered))"]))
+        self.assertEqual(conn.copy("1", "Archive"), ("OK", [b"COPY 1 messages"]))
+        self.assertEqual(conn.status("Archive", "(MESSAGES UIDNEXT)"),
+                         ("OK", [b'"Archive" (MESSAGES 1 UIDNEXT 2)']))
+        conn.logout()
