@@ -17,7 +17,7 @@
 #include "imap/flag_names.h"
 #include "imap/folder_messages.h"
 #include "imap/internal_date.h"
-#include "imap/section_spec.h"
+#include "imap/section_target.h"
 #include "imap/split_arguments.h"
 #include "transport/send_queue.h"
 
@@ -183,17 +183,17 @@ class FetchCommand final : public ParkedCommand {
     const bool peek = item.starts_with("BODY.PEEK[");
     if (!peek && !MarkSeen(server, user, message)) return CommandResult::Closed;
     const BodySection section = ParseBodySection(std::string_view(item).substr(peek ? 10 : 5));
-    SectionSpec spec;
-    spec.kind = SectionKind::Whole;
-    if (!section.parts.empty()) spec = ClassifySection(section);
-    if (spec.kind == SectionKind::Invalid) return CommandResult::Done;
+    SectionTarget target;
+    target.kind = SectionKind::Whole;
+    if (!section.parts.empty()) target = ClassifySection(section);
+    if (target.kind == SectionKind::Invalid) return CommandResult::Done;
 
     // The host makes the file available here; its range is read after the event.
     if (!server.FireReadMessage(user, selection_.folder.get(), &message)) return CommandResult::Closed;
-    SectionBytes bytes = ReadSection(message, spec);
+    SectionBytes bytes = ReadSection(message, target);
     std::string& text = out.text();
     out.BeginItem();
-    text.append("BODY[").append(spec.text).push_back(']');
+    text.append("BODY[").append(target.text).push_back(']');
     if (section.partial) {
       bytes.Narrow(section.start, section.length);
       text.append("<").append(std::to_string(section.start)).push_back('>');

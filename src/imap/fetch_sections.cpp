@@ -79,7 +79,7 @@ Ref<store::ImapMessage> EmbeddedMessage(store::ImapMessage& part) {
   return embedded;
 }
 
-SectionBytes HeaderFields(store::ImapMessage& message, const SectionSpec& section) {
+SectionBytes HeaderFields(store::ImapMessage& message, const SectionTarget& section) {
   message.ParseHeaders();
   std::string text;
   if (const store::ImapMessageHeaders* headers = message.HeadersCollection()) {
@@ -106,7 +106,7 @@ SectionBytes HeaderFields(store::ImapMessage& message, const SectionSpec& sectio
 }
 
 // HEADER, HEADER.FIELDS[.NOT] and TEXT of a message (the top one or an embedded one).
-SectionBytes MessageText(store::ImapMessage& message, const SectionSpec& section) {
+SectionBytes MessageText(store::ImapMessage& message, const SectionTarget& section) {
   switch (section.kind) {
     case SectionKind::Header:
       return HeaderBlock(message);
@@ -155,7 +155,7 @@ SectionBytes BodyText(store::ImapMessage& message) {
   return FileRange(BodyStartOf(message, extent), extent.end);
 }
 
-SectionBytes ReadSection(store::ImapMessage& message, const SectionSpec& section) {
+SectionBytes ReadSection(store::ImapMessage& message, const SectionTarget& section) {
   if (section.part_path.empty()) return MessageText(message, section);
 
   // Walk down the part numbers. Inside a message/rfc822 part the numbers go on in the message

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "imap/section_spec.h"
+#include "imap/section_target.h"
 #include "store/message.h"
 
 namespace kivimap::imap {
@@ -38,7 +38,7 @@ struct SectionBytes {
 // The bytes section names in message. A part that does not exist, or a HEADER or TEXT of a
 // part that holds no message of its own, gives no bytes. Reads headers and splits parts on
 // first use; may throw std::bad_alloc.
-SectionBytes ReadSection(store::ImapMessage& message, const SectionSpec& section);
+SectionBytes ReadSection(store::ImapMessage& message, const SectionTarget& section);
 
 // The header block (up to the line end of its last field): ReadHeaderBlock, or the whole
 // message when its header never ends (a message without a body).

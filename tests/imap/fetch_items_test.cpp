@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "imap/section_spec.h"
+#include "imap/section_target.h"
 
 namespace kivimap::imap {
 namespace {
@@ -117,11 +117,11 @@ TEST(ClassifySectionTest, Table) {
       {"4294967295.TEXT]", K::Text, {4294967295u}, {}, "4294967295.TEXT"},
   };
   for (const auto& c : cases) {
-    const SectionSpec spec = ClassifySection(ParseBodySection(c.rest));
-    EXPECT_EQ(spec.kind, c.kind) << c.rest;
-    EXPECT_EQ(spec.part_path, c.path) << c.rest;
-    EXPECT_EQ(spec.field_names, c.names) << c.rest;
-    EXPECT_EQ(spec.text, c.text) << c.rest;
+    const SectionTarget target = ClassifySection(ParseBodySection(c.rest));
+    EXPECT_EQ(target.kind, c.kind) << c.rest;
+    EXPECT_EQ(target.part_path, c.path) << c.rest;
+    EXPECT_EQ(target.field_names, c.names) << c.rest;
+    EXPECT_EQ(target.text, c.text) << c.rest;
   }
 }
 

@@ -1,5 +1,5 @@
 // What a BODY[...] section asks for, checked against the RFC 3501 grammar (6.4.5, 9):
-//   section-spec = section-msgtext / (section-part ["." section-text])
+//   the section = section-msgtext / (section-part ["." section-text])
 //   section-msgtext = "HEADER" / "HEADER.FIELDS" [".NOT"] SP header-list / "TEXT"
 //   section-text = section-msgtext / "MIME"
 // Keywords ignore case. The classification is syntax only: whether part 1 exists, or is a
@@ -24,7 +24,7 @@ enum class SectionKind {
   Invalid,          // anything else: FETCH answers BAD
 };
 
-struct SectionSpec {
+struct SectionTarget {
   SectionKind kind = SectionKind::Invalid;
   // The part numbers before the keyword: "1.2.MIME" gives {1, 2}; empty for the message.
   std::vector<std::uint32_t> part_path;
@@ -40,6 +40,6 @@ struct SectionSpec {
 // malformed field list, a field name that holds anything but printable ASCII other than
 // '(', ')', '"', '\' and ':', MIME without a part path, and parts beyond those the keyword takes
 // ("HEADER TEXT").
-SectionSpec ClassifySection(const BodySection& section);
+SectionTarget ClassifySection(const BodySection& section);
 
 }  // namespace kivimap::imap

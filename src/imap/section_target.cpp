@@ -1,4 +1,4 @@
-#include "imap/section_spec.h"
+#include "imap/section_target.h"
 
 #include <optional>
 #include <string_view>
@@ -55,13 +55,13 @@ std::optional<std::vector<std::string>> ParseFieldList(std::string_view list) {
 
 }  // namespace
 
-SectionSpec ClassifySection(const BodySection& section) {
-  const SectionSpec invalid;
+SectionTarget ClassifySection(const BodySection& section) {
+  const SectionTarget invalid;
   if (!section.well_formed) return invalid;
-  SectionSpec spec;
+  SectionTarget target;
   if (section.parts.empty()) {
-    spec.kind = SectionKind::Whole;
-    return spec;
+    target.kind = SectionKind::Whole;
+    return target;
   }
 
   // The leading numbers, each followed by "." or the end.
@@ -70,7 +70,7 @@ SectionSpec ClassifySection(const BodySection& section) {
     const std::size_t dot = rest.find('.');
     const std::optional<std::uint32_t> number = ParsePartNumber(rest.substr(0, dot));
     if (!number) return invalid;
-    spec.part_path.push_back(*number);
+    target.part_path.push_back(*number);
     if (dot == std::string_view::npos) {
       rest = {};
     } else {
@@ -78,40 +78,40 @@ SectionSpec ClassifySection(const BodySection& section) {
       if (rest.empty()) return invalid;  // "1."
     }
   }
-  for (const std::uint32_t number : spec.part_path) {
-    if (!spec.text.empty()) spec.text.push_back('.');
-    spec.text.append(std::to_string(number));
+  for (const std::uint32_t number : target.part_path) {
+    if (!target.text.empty()) target.text.push_back('.');
+    target.text.append(std::to_string(number));
   }
 
   const std::size_t parts_taken = section.parts.size();
   if (rest.empty()) {
-    if (spec.part_path.empty() || parts_taken != 1) return invalid;  // BODY[""] or "1 X"
-    spec.kind = SectionKind::Whole;
-    return spec;
+    if (target.part_path.empty() || parts_taken != 1) return invalid;  // BODY[""] or "1 X"
+    target.kind = SectionKind::Whole;
+    return target;
   }
   for (const Keyword& keyword : kKeywords) {
-    if (EqualsNoCase(rest, keyword.name)) spec.kind = keyword.kind;
+    if (EqualsNoCase(rest, keyword.name)) target.kind = keyword.kind;
   }
   const bool takes_list =
-      spec.kind == SectionKind::HeaderFields || spec.kind == SectionKind::HeaderFieldsNot;
-  if (spec.kind == SectionKind::Invalid || parts_taken != (takes_list ? 2u : 1u) ||
-      (spec.kind == SectionKind::Mime && spec.part_path.empty())) {
+      target.kind == SectionKind::HeaderFields || target.kind == SectionKind::HeaderFieldsNot;
+  if (target.kind == SectionKind::Invalid || parts_taken != (takes_list ? 2u : 1u) ||
+      (target.kind == SectionKind::Mime && target.part_path.empty())) {
     return invalid;
   }
-  if (!spec.text.empty()) spec.text.push_back('.');
-  spec.text.append(AsciiUpper(rest));
+  if (!target.text.empty()) target.text.push_back('.');
+  target.text.append(AsciiUpper(rest));
   if (takes_list) {
     std::optional<std::vector<std::string>> names = ParseFieldList(section.parts[1]);
     if (!names) return invalid;
-    spec.field_names = std::move(*names);
-    spec.text.append(" (");
-    for (std::size_t i = 0; i < spec.field_names.size(); ++i) {
-      if (i > 0) spec.text.push_back(' ');
-      spec.text.append(spec.field_names[i]);
+    target.field_names = std::move(*names);
+    target.text.append(" (");
+    for (std::size_t i = 0; i < target.field_names.size(); ++i) {
+      if (i > 0) target.text.push_back(' ');
+      target.text.append(target.field_names[i]);
     }
-    spec.text.push_back(')');
+    target.text.push_back(')');
   }
-  return spec;
+  return target;
 }
 
 }  // namespace kivimap::imap
